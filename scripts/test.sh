@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the debug configuration and runs every test,
+# the end-to-end suite (label e2e) included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+ctest --preset dev -j2 "$@"
