@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/Registry.h"
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qrv::shell {
 
@@ -29,5 +32,20 @@ void LoadConfig();          // throws qrv::Error; fields read before the failing
 void WriteDefaultConfig();  // throws qrv::Error
 bool AutostartState();
 void SetAutostart(bool on);
+
+// Name of the autostart entry, and the XDG autostart file that stands in for it.
+inline constexpr char kAutostartName[] = "Quorvane";
+std::string AutostartFilePath();
+
+// The reading rules of the configuration values, shared with the settings dialog. `key` may be
+// nullptr (the key did not open): texts then read as empty and flags and numbers fail. Every
+// failure is a qrv::Error naming the value.
+std::string ReadConfigText(const platform::TRegistryKey* key, std::string_view name);
+bool ReadConfigFlag(const platform::TRegistryKey* key, std::string_view name);
+std::int32_t ReadConfigNumber(const platform::TRegistryKey* key, std::string_view name);
+
+// Tests only: the executable path that the autostart entry and the default log file use;
+// "" goes back to the running executable.
+void SetExecutablePathForTesting(std::string path);
 
 } // namespace qrv::shell
