@@ -1,0 +1,59 @@
+#include "i18n/Translate.h"
+
+#include "i18n/CatalogueService.h"
+#include "platform/Paths.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace qrv::i18n {
+
+namespace {
+
+// Replaced services are never freed: a lookup on another thread may still be using one.
+std::atomic<TCatalogueService*> g_service{nullptr};
+std::mutex g_serviceLock;
+
+} // namespace
+
+TCatalogueService& CatalogueService() {
+    if (TCatalogueService* service = g_service.load(std::memory_order_acquire)) {
+        return *service;
+    }
+    std::lock_guard guard(g_serviceLock);
+    if (g_service.load(std::memory_order_acquire) == nullptr) {
+        g_service.store(new TCatalogueService({platform::ExecutableDir(),
+                                               platform::ExecutablePath(),
+                                               EmbeddedArchiveOffset(),
+                                               StartupLanguageFromEnvironment()}),
+                        std::memory_order_release);
+    }
+    return *g_service.load(std::memory_order_acquire);
+}
+
+void ReplaceCatalogueService(TCatalogueSetup setup) {
+    std::lock_guard guard(g_serviceLock);
+    auto* service = new TCatalogueService(std::move(setup));
+    if (TCatalogueService* old = g_service.load(std::memory_order_acquire)) {
+        service->SetNotifier(old->Notifier());
+    }
+    g_service.store(service, std::memory_order_release);
+}
+
+std::string TranslateText(std::string_view text) { return CatalogueService().TranslateText(text); }
+
+std::string TranslatePlural(std::string_view singular, std::string_view plural, std::int32_t n) {
+    return CatalogueService().TranslatePlural(singular, plural, n);
+}
+
+void SelectLanguage(std::string_view code) { CatalogueService().SelectLanguage(code); }
+
+std::string CurrentLanguage() { return CatalogueService().CurrentLanguage(); }
+
+std::vector<std::string> ListLanguages() { return CatalogueService().ListLanguages(); }
+
+void SetLocalizationNotifier(TNotifier notifier) {
+    CatalogueService().SetNotifier(std::move(notifier));
+}
+
+} // namespace qrv::i18n
