@@ -1,11 +1,30 @@
 #pragma once
 
+#include "engine/HttpParser.h"
+
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace qrv::engine {
+
+// Read bounds, so that a server that accepts and then stays silent, or sends a byte now and
+// then, cannot hold a check run for ever. 30 s of silence is far beyond any live server's
+// pause between packets; 120 s for the whole exchange (the connect waits excluded, they
+// keep the connect limit) is well past any page a monitor fetches, and keeps a stuck run
+// within one default check interval. Exceeding either fails with "Read timed out.".
+inline constexpr int kReadSilenceMs = 30000;
+inline constexpr int kRequestLimitMs = 120000;
+
+struct THttpLimits {
+    int ReadSilenceMs = kReadSilenceMs;   // longest wait for the next byte, sending or reading
+    int RequestLimitMs = kRequestLimitMs; // the whole call, every redirect included
+    THttpParserLimits Parser;             // what one answer may make us keep in memory
+    std::size_t MaxCookies = 1000;
+};
 
 // The one HTTP/1.1 client `IdHTTP`, shared by the check run and the update check; it serves
 // one request at a time (a second caller waits). Cookies, the kept-alive connection and the
@@ -21,17 +40,36 @@ public:
     // Throws qrv::Error with the failure's message text.
     std::string Get(const std::string& url);
 
-    // application/x-www-form-urlencoded POST of the pairs in order, each value URL-encoded.
+    // application/x-www-form-urlencoded POST of the pairs in order, each value URL-encoded
+    // (see EncodeForm). Redirects are followed as GETs.
     std::string Post(const std::string& url,
                      const std::vector<std::pair<std::string, std::string>>& fields);
 
-    // Connect limit in milliseconds; 0 means none (the platform's own attempt).
+    // Connect limit in milliseconds; 0 means none (the platform's own attempt). May be set
+    // while another thread's request is under way; it applies from the next connect.
     void SetConnectTimeout(int milliseconds);
     int ConnectTimeout() const;
+
+    // The read bounds (tests shorten them).
+    void SetLimits(const THttpLimits& limits);
+    THttpLimits Limits() const;
+
+    // Cookies held at the moment (tests and diagnostics).
+    std::size_t CookieCount() const;
 
 private:
     struct TImpl;
     std::unique_ptr<TImpl> impl_;
 };
+
+// Form encoding of one name or value: letters, digits and "*-._" stay, a space becomes
+// "+", every other byte "%XX" (upper-case hex), as browsers encode forms.
+std::string UrlEncodeFormValue(std::string_view text);
+// "name=value&name2=value2", names and values encoded, in the given order.
+std::string EncodeForm(const std::vector<std::pair<std::string, std::string>>& fields);
+
+// Whether a Content-Type value names UTF-8 ("UTF-8" or "UTF8", any letter case) in its
+// charset parameter.
+bool ContentTypeIsUtf8(std::string_view contentType);
 
 } // namespace qrv::engine
