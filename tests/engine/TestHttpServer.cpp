@@ -142,28 +142,35 @@ bool TRecordedRequest::HasHeader(std::string_view name) const {
                        [&](const auto& header) { return EqualNoCase(header.first, name); });
 }
 
-void TTestConnection::Send(std::string_view bytes) {
+bool TTestConnection::Send(std::string_view bytes) {
     std::size_t sent = 0;
-    while (fd_ >= 0 && sent < bytes.size() && !server_.Stopping()) {
+    while (sent < bytes.size()) {
+        if (fd_ < 0 || server_.Stopping()) {
+            return false;
+        }
         const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            return; // the client has gone; the test decides what that means
+            return false; // the client has gone; the test decides what that means
         }
     }
+    return true;
 }
 
-void TTestConnection::Dribble(std::string_view bytes, std::size_t step, int delayMs) {
+bool TTestConnection::Dribble(std::string_view bytes, std::size_t step, int delayMs) {
     step = std::max<std::size_t>(step, 1);
-    for (std::size_t pos = 0; pos < bytes.size() && fd_ >= 0; pos += step) {
+    for (std::size_t pos = 0; pos < bytes.size(); pos += step) {
         if (pos > 0 && server_.SleepUnlessStopped(delayMs)) {
-            return;
+            return false;
         }
-        Send(bytes.substr(pos, step));
+        if (!Send(bytes.substr(pos, step))) {
+            return false;
+        }
     }
+    return true;
 }
 
 void TTestConnection::Pause(int ms) {

@@ -58,10 +58,10 @@ class TTestHttpServer;
 // The server's side of one connection, as a handler sees it.
 class TTestConnection {
 public:
-    // Sends bytes exactly as given (ignores a client that has gone).
-    void Send(std::string_view bytes);
+    // Sends bytes exactly as given; false once the client has gone or the server stops.
+    bool Send(std::string_view bytes);
     // Sends `step` bytes at a time with a pause of `delayMs` between them.
-    void Dribble(std::string_view bytes, std::size_t step, int delayMs);
+    bool Dribble(std::string_view bytes, std::size_t step, int delayMs);
     // Stays silent for `ms` (cut short when the server stops).
     void Pause(int ms);
     // Stays silent until the client closes the connection (or `maxMs` pass, or the server
