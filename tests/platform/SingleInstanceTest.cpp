@@ -90,7 +90,8 @@ TEST_F(SingleInstance, LockIsReleasedByEveryKindOfEnd) {
 }
 
 TEST_F(SingleInstance, ProgramsStartedByTheHolderDoNotKeepTheLock) {
-    TProbe holder(qrv::probe::TEnv{{"QRV_PROBE", "lock-hold"}, {"XDG_RUNTIME_DIR", Dir}, {"QRV_PROBE_SPAWN", "sleep"}});
+    TProbe holder(qrv::probe::TEnv{
+        {"QRV_PROBE", "lock-hold"}, {"XDG_RUNTIME_DIR", Dir}, {"QRV_PROBE_SPAWN", "sleep"}});
     ASSERT_EQ(holder.ReadLine(), "1");
     const pid_t child = std::stoi(holder.ReadLine());
     ASSERT_GT(child, 0);
@@ -113,8 +114,8 @@ TEST_F(SingleInstance, UnusableLockPlaceDoesNotStopTheProgram) {
     EXPECT_EQ(RunProbe(env), 0);
     // A symlink planted in the lock's place is not followed.
     const std::string other = MakeTempDir("qrv-lock-link");
-    ASSERT_EQ(::symlink((other + "/target").c_str(), (other + "/Ostrelle.Quorvane.0.9.lock").c_str()),
-              0);
+    ASSERT_EQ(
+        ::symlink((other + "/target").c_str(), (other + "/Ostrelle.Quorvane.0.9.lock").c_str()), 0);
     env[0].second = other;
     EXPECT_EQ(RunProbe(env), 0);
     EXPECT_NE(::access((other + "/target").c_str(), F_OK), 0);
