@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ inline constexpr int kFieldCount = 10;
 // Name of a field as stored in the file ("Name", "Status", ...).
 std::string_view FieldName(TField field);
 
+struct TFieldDef;
+// The ten field definitions of the file, in field order (name, type, width).
+std::span<const TFieldDef> ServerFieldDefs();
+
 // The server list `setServer`: records in memory, ordered for every walk by `Name` under the
 // locale's collation, persisted as one XML data packet. Not thread-safe: the check run reaches
 // it through the window's synchronous hand-over to the user-interface thread.
@@ -33,6 +38,23 @@ std::string_view FieldName(TField field);
 // Texts are UTF-8 at this interface and stored in the station's ANSI code page (cut to the
 // field's width, trailing spaces removed). Every operation that fails throws qrv::Error with
 // a text of the form "setServer: <reason>".
+//
+// Rules callers rely on:
+// - Navigation, Append and MoveTo post a pending edit or append first; Close drops it.
+// - Field reads see the pending values while editing; the *At() readers see posted records.
+// - During an append RecNo() is -1 and RecordCount() does not count the new record.
+// - Delete during an append only drops the appended record (no OnAfterDelete). Deleting the
+//   last record in Name order leaves the new last record current.
+// - Edit or Delete on an empty list, Post outside Edit/Insert, field writes outside
+//   Edit/Insert, MoveTo/*At() out of range and anything but queries on a closed list throw.
+//   On a closed list RecordCount() is 0, RecNo() -1, Eof() and Bof() true.
+// - OnAfterScroll fires after any operation that changed the current record or its position
+//   (also after a Post that moved a renamed record), after the operation's own notification.
+// - Conversions: AsString of a boolean gives "True"/"False", of an integer its decimal text;
+//   SetString on an integer field uses the common integer conversion.
+// - Costs: a walk step, field access and a Post that keeps the Name are O(1) (plus copying
+//   the record for Edit); Append/Post with a new Name and Delete are O(log n) searches plus an
+//   O(n) move of pointers; Open sorts once (O(n log n)).
 class TServerList {
 public:
     enum class TState { Closed, Browse, Edit, Insert };
@@ -51,13 +73,21 @@ public:
     void SwitchOffJournal();                  // LogChanges := false
     void Close();                             // saves when changed or when no file exists
 
+    // Open and save without the file (tests, fuzzing, benchmarks). OpenFromBytes acts as Open
+    // on a file holding `bytes`; SaveToBytes gives exactly what SaveToFile writes. Both see
+    // posted records only: a pending edit or append is not part of the file.
+    void OpenFromBytes(std::string_view bytes);
+    std::string SaveToBytes() const;
+    bool LogChanges() const;                  // the journal is on
+    bool Modified() const;                    // a record was posted or deleted since open
+
     // Walks in Name order over posted records; the grid follows the current record.
     void First();
     void Next();
     void Prior();
     void Last();
     bool Eof() const;                         // walked past the last record (or list empty)
-    bool Bof() const;
+    bool Bof() const;                         // walked before the first record (or list empty)
     int RecNo() const;                        // 0-based position of the current record, -1 none
     void MoveTo(int position);                // 0-based position in Name order
 

@@ -1,0 +1,354 @@
+#include "engine/DataPacket.h"
+#include "engine/ServerList.h"
+#include "platform/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qrv::engine {
+namespace {
+
+const std::string kFields = "<FIELDS><FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"200\"/>"
+                            "<FIELD attrname=\"Status\" fieldtype=\"string\" WIDTH=\"10\"/>"
+                            "<FIELD attrname=\"Result\" fieldtype=\"string\" WIDTH=\"50000\"/>"
+                            "<FIELD attrname=\"Url\" fieldtype=\"string\" WIDTH=\"500\"/>"
+                            "<FIELD attrname=\"Active\" fieldtype=\"boolean\"/>"
+                            "<FIELD attrname=\"LoadTime\" fieldtype=\"i4\"/>"
+                            "<FIELD attrname=\"Timeout\" fieldtype=\"i4\"/>"
+                            "<FIELD attrname=\"TimeoutEnabled\" fieldtype=\"boolean\"/>"
+                            "<FIELD attrname=\"Response\" fieldtype=\"string\" WIDTH=\"50000\"/>"
+                            "<FIELD attrname=\"ResponseEnabled\" fieldtype=\"boolean\"/></FIELDS>";
+
+std::string Packet(const std::string& rows, const std::string& params = "<PARAMS/>",
+                   const std::string& fields = kFields) {
+    return "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA>" +
+           fields + params + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
+}
+
+struct TParsed {
+    std::vector<std::uint32_t> ChangeLog;
+    std::vector<std::uint32_t> RowStates;
+    // Per row, per field: the value as text ("TRUE"/"FALSE" and decimals for the others).
+    std::vector<std::vector<std::optional<std::string>>> Rows;
+};
+
+TParsed Parse(std::string_view bytes) {
+    TParsed out;
+    ReadDataPacket(bytes, ServerFieldDefs(), out.ChangeLog, [&](const TPacketRow& row) {
+        out.RowStates.push_back(row.RowState);
+        auto& values = out.Rows.emplace_back();
+        for (std::size_t i = 0; i < row.Values.size(); ++i) {
+            const TPacketValue& v = row.Values[i];
+            if (!v.Present) {
+                values.emplace_back();
+            } else if (ServerFieldDefs()[i].Type == TFieldType::String) {
+                values.emplace_back(std::string(v.Text));
+            } else if (ServerFieldDefs()[i].Type == TFieldType::Boolean) {
+                values.emplace_back(v.Boolean ? "TRUE" : "FALSE");
+            } else {
+                values.emplace_back(std::to_string(v.Integer));
+            }
+        }
+    });
+    return out;
+}
+
+std::string ParseError(std::string_view bytes) {
+    try {
+        Parse(bytes);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+TEST(DataPacketTest, EscapesExactlyTheTableAndNothingElse) {
+    std::string high;
+    for (int b = 128; b < 256; ++b) {
+        high.push_back(static_cast<char>(b));
+    }
+    struct TCase {
+        const char* Label;
+        std::string In;
+        std::string Out;
+    } cases[] = {
+        {"plain", "http://a.example/x?y=1", "http://a.example/x?y=1"},
+        {"less and greater", "<b>", "&lt;b&gt;"},
+        {"ampersand", "a&b", "a&amp;b"},
+        {"quotes", "'\"", "&apos;&quot;"},
+        {"CR LF", "a\r\nb", "a&#013;&#010;b"},
+        {"tab", "\t", "&#009;"},
+        {"backslash", "C:\\x", "C:&#092;x"},
+        {"bytes 128-255 as they are", high, high},
+        {"other control bytes as they are", std::string("\x01\x1f", 2), std::string("\x01\x1f", 2)},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        AppendEscaped(out, c.In);
+        EXPECT_EQ(out, c.Out) << c.Label;
+        // What is written reads back as it was.
+        const TParsed parsed = Parse(Packet("<ROW Name=\"" + out + "\"/>"));
+        ASSERT_EQ(parsed.Rows.size(), 1u) << c.Label;
+        EXPECT_EQ(parsed.Rows[0][0], c.In) << c.Label;
+    }
+}
+
+TEST(DataPacketTest, AcceptsTheFormatFamilyVariants) {
+    struct TCase {
+        const char* Label;
+        std::string Bytes;
+        std::optional<std::string> Name; // Name of the single row
+        std::optional<std::string> Active;
+    } cases[] = {
+        {"as written", Packet("<ROW Name=\"a\" Active=\"TRUE\"/>"), "a", "TRUE"},
+        {"single quotes", Packet("<ROW Name='a\"b' Active='FALSE'/>"), "a\"b", "FALSE"},
+        {"spaces around =", Packet("<ROW Name = \"a\"  Active =\t\"TRUE\" />"), "a", "TRUE"},
+        {"booleans in any case", Packet("<ROW Active=\"true\"/>"), std::nullopt, "TRUE"},
+        {"end tag for ROW", Packet("<ROW Name=\"a\"></ROW>"), "a", std::nullopt},
+        {"numeric references", Packet("<ROW Name=\"&#65;&#x42;&#0067;&#255;\"/>"), "ABC\xff",
+         std::nullopt},
+        {"literal tab and line ends read as spaces", Packet("<ROW Name=\"a\tb\r\nc\nd\"/>"),
+         "a b c d", std::nullopt},
+        {"literal greater-than", Packet("<ROW Name=\"a>b\"/>"), "a>b", std::nullopt},
+        {"unknown row attribute skipped", Packet("<ROW Extra=\"x\" Name=\"a\"/>"), "a",
+         std::nullopt},
+        {"white space and comments between elements",
+         "<?xml version=\"1.0\"?>\r\n<!-- list -->\n<DATAPACKET Version=\"2.0\">\n <METADATA>\n" +
+             kFields +
+             "\n <PARAMS/>\n </METADATA>\n <ROWDATA>\n  <ROW Name=\"a\"/>\n "
+             "</ROWDATA>\n</DATAPACKET>\n",
+         "a", std::nullopt},
+        {"no declaration",
+         "<DATAPACKET Version=\"2.0\"><METADATA>" + kFields +
+             "</METADATA><ROWDATA><ROW Name=\"a\"/></ROWDATA></DATAPACKET>",
+         "a", std::nullopt},
+        {"fields in another order with extras and attribute order free",
+         Packet("<ROW Name=\"a\" Other=\"1\"/>", "<PARAMS LCID=\"1033\"/>",
+                "<FIELDS><FIELD fieldtype=\"boolean\" attrname=\"ResponseEnabled\"/>"
+                "<FIELD WIDTH=\"200\" attrname=\"Name\" fieldtype=\"string\"/>"
+                "<FIELD attrname=\"Other\" fieldtype=\"i4\"/>"
+                "<FIELD attrname=\"Status\" fieldtype=\"string\" WIDTH=\"10\"/>"
+                "<FIELD attrname=\"Result\" fieldtype=\"string\" WIDTH=\"50000\"/>"
+                "<FIELD attrname=\"Url\" fieldtype=\"string\" WIDTH=\"500\"/>"
+                "<FIELD attrname=\"Active\" fieldtype=\"boolean\" required=\"true\"/>"
+                "<FIELD attrname=\"LoadTime\" fieldtype=\"i4\"/>"
+                "<FIELD attrname=\"Timeout\" fieldtype=\"i4\"/>"
+                "<FIELD attrname=\"TimeoutEnabled\" fieldtype=\"boolean\"/>"
+                "<FIELD attrname=\"Response\" fieldtype=\"string\" WIDTH=\"50000\"/></FIELDS>"),
+         "a", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        TParsed parsed;
+        try {
+            parsed = Parse(c.Bytes);
+        } catch (const Error& e) {
+            ADD_FAILURE() << c.Label << ": " << e.what();
+            continue;
+        }
+        ASSERT_EQ(parsed.Rows.size(), 1u) << c.Label;
+        EXPECT_EQ(parsed.Rows[0][0], c.Name) << c.Label;
+        EXPECT_EQ(parsed.Rows[0][4], c.Active) << c.Label;
+    }
+}
+
+TEST(DataPacketTest, ReadsIntegersRowStatesAndTheChangeLog) {
+    const TParsed parsed =
+        Parse(Packet("<ROW RowState=\"4\" LoadTime=\"-1\" Timeout=\"2147483647\"/>"
+                     "<ROW LoadTime=\"-2147483648\" Timeout=\"+007\"/><ROW/>",
+                     "<PARAMS CHANGE_LOG=\"1 0 4  3\t0 4\"/>"));
+    ASSERT_EQ(parsed.Rows.size(), 3u);
+    EXPECT_EQ(parsed.RowStates, (std::vector<std::uint32_t>{4, 0, 0}));
+    EXPECT_EQ(parsed.ChangeLog, (std::vector<std::uint32_t>{1, 0, 4, 3, 0, 4}));
+    EXPECT_EQ(parsed.Rows[0][5], "-1");
+    EXPECT_EQ(parsed.Rows[0][6], "2147483647");
+    EXPECT_EQ(parsed.Rows[1][5], "-2147483648");
+    EXPECT_EQ(parsed.Rows[1][6], "7");
+    for (const auto& value : parsed.Rows[2]) {
+        EXPECT_FALSE(value.has_value());
+    }
+}
+
+TEST(DataPacketTest, RefusesWhatIsNotExactlyThisFormat) {
+    const std::string fieldsWithout = [] {
+        std::string f = kFields;
+        f.erase(f.find("<FIELD attrname=\"ResponseEnabled\""),
+                std::string("<FIELD attrname=\"ResponseEnabled\" fieldtype=\"boolean\"/>").size());
+        return f;
+    }();
+    auto withField = [](const std::string& from, const std::string& to) {
+        std::string f = kFields;
+        f.replace(f.find(from), from.size(), to);
+        return f;
+    };
+    struct TCase {
+        const char* Label;
+        std::string Bytes;
+        std::string Error; // the whole text, or a part of it after "~"
+    } cases[] = {
+        {"empty", "", "Missing data provider or data packet"},
+        {"blank", " \r\n", "Missing data provider or data packet"},
+        {"other document", "<?xml version=\"1.0\"?><html/>",
+         "Missing data provider or data packet"},
+        {"prefix of the root name", "<DATAPACKETS/>", "Missing data provider or data packet"},
+        {"byte-order mark", "\xEF\xBB\xBF" + Packet(""), "Missing data provider or data packet"},
+        {"truncated declaration", "<?xml version", "Missing data provider or data packet"},
+        {"plain text", "Name,Url\n", "Missing data provider or data packet"},
+        {"no ResponseEnabled", Packet("", "<PARAMS/>", fieldsWithout),
+         "Field 'ResponseEnabled' not found"},
+        {"no metadata", "<DATAPACKET Version=\"2.0\"><ROWDATA/></DATAPACKET>",
+         "Field 'Name' not found"},
+        {"wrong width", Packet("", "<PARAMS/>", withField("WIDTH=\"200\"", "WIDTH=\"100\"")),
+         "Field 'Name' has width 100 instead of 200"},
+        {"no width", Packet("", "<PARAMS/>", withField(" WIDTH=\"10\"", "")),
+         "Field 'Status' has no width"},
+        {"wrong type",
+         Packet("", "<PARAMS/>",
+                withField("\"Active\" fieldtype=\"boolean\"", "\"Active\" fieldtype=\"string\" "
+                                                              "WIDTH=\"5\"")),
+         "Field 'Active' has type 'string' instead of 'boolean'"},
+        {"boolean with a width",
+         Packet("", "<PARAMS/>",
+                withField("\"Active\" fieldtype=\"boolean\"",
+                          "\"Active\" fieldtype=\"boolean\" WIDTH=\"1\"")),
+         "Field 'Active' of type 'boolean' has a width"},
+        {"garbage width", Packet("", "<PARAMS/>", withField("WIDTH=\"200\"", "WIDTH=\"2e2\"")),
+         "~invalid WIDTH '2e2'"},
+        {"field declared twice",
+         Packet("", "<PARAMS/>",
+                withField("<FIELD attrname=\"Status\"",
+                          "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"200\"/>"
+                          "<FIELD attrname=\"Status\"")),
+         "~field 'Name' declared twice"},
+        {"document type", "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e \"boom\">]>" + Packet(""),
+         "~a document type declaration is not allowed"},
+        {"entity", Packet("<ROW Name=\"&e;\"/>"), "~unknown reference '&e;'"},
+        {"html entity", Packet("<ROW Name=\"&nbsp;\"/>"), "~unknown reference '&nbsp;'"},
+        {"bare ampersand", Packet("<ROW Name=\"a & b\"/>"), "~'&' not followed by a reference"},
+        {"reference beyond 255", Packet("<ROW Name=\"&#256;\"/>"), "~is beyond 255"},
+        {"hex reference beyond 255", Packet("<ROW Name=\"&#x10FFFF;\"/>"), "~is beyond 255"},
+        {"huge reference", Packet("<ROW Name=\"&#99999999999;\"/>"), "~is beyond 255"},
+        {"empty reference", Packet("<ROW Name=\"&#;\"/>"), "~malformed character reference"},
+        {"upper-case hex marker", Packet("<ROW Name=\"&#X41;\"/>"), "~malformed character"},
+        {"less-than in a value", Packet("<ROW Name=\"a<b\"/>"), "~'<' inside an attribute value"},
+        {"garbage boolean", Packet("<ROW Active=\"yes\"/>"), "~invalid boolean 'yes'"},
+        {"hex integer", Packet("<ROW Timeout=\"0x10\"/>"), "~invalid integer '0x10'"},
+        {"integer with a blank", Packet("<ROW Timeout=\" 10\"/>"), "~invalid integer ' 10'"},
+        {"integer overflow", Packet("<ROW Timeout=\"2147483648\"/>"), "~invalid integer"},
+        {"garbage RowState", Packet("<ROW RowState=\"-4\"/>"), "~invalid RowState '-4'"},
+        {"attribute twice", Packet("<ROW Name=\"a\" Name=\"b\"/>"), "~'Name' given twice"},
+        {"no space between attributes", Packet("<ROW Name=\"a\"Url=\"b\"/>"),
+         "~white space expected after a value"},
+        {"unquoted value", Packet("<ROW Name=a/>"), "~quoted value expected"},
+        {"element inside ROW", Packet("<ROW><ROW/></ROW>"),
+         "~unexpected element <ROW> inside <ROW>"},
+        {"foreign element", Packet("<ROWS/>"), "~unexpected element <ROWS> inside <ROWDATA>"},
+        {"text inside ROWDATA", Packet("hello"), "~unexpected text inside <ROWDATA>"},
+        {"CDATA", Packet("<![CDATA[x]]>"), "~unexpected markup declaration"},
+        {"mismatched end tag",
+         "<DATAPACKET><METADATA>" + kFields + "</METADATA><ROWDATA></ROWDAT></DATAPACKET>",
+         "~</ROWDAT> does not close <ROWDATA>"},
+        {"no ROWDATA", "<DATAPACKET><METADATA>" + kFields + "</METADATA></DATAPACKET>",
+         "~holds no ROWDATA"},
+        {"data after the document", Packet("") + "<x/>", "~unexpected data after the data packet"},
+        {"second document", Packet("") + Packet(""), "~unexpected data after the data packet"},
+        {"unterminated comment", Packet("<!-- x"), "~unterminated comment"},
+        {"change log not in threes", Packet("", "<PARAMS CHANGE_LOG=\"1 0\"/>"),
+         "~three numbers per entry"},
+        {"change log garbage", Packet("", "<PARAMS CHANGE_LOG=\"1 0 x\"/>"),
+         "~invalid CHANGE_LOG entry 'x'"},
+        {"PARAMS before FIELDS",
+         "<DATAPACKET><METADATA><PARAMS/>" + kFields + "</METADATA><ROWDATA/></DATAPACKET>",
+         "~unexpected element <FIELDS> inside <METADATA>"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = ParseError(c.Bytes);
+        if (c.Error.starts_with("~")) {
+            EXPECT_NE(error.find(c.Error.substr(1)), std::string::npos) << c.Label << ": " << error;
+            EXPECT_TRUE(error.starts_with("Damaged data packet at byte "))
+                << c.Label << ": " << error;
+        } else {
+            EXPECT_EQ(error, c.Error) << c.Label;
+        }
+    }
+}
+
+TEST(DataPacketTest, EveryTruncationOfAValidFileFailsCleanly) {
+    const std::string whole =
+        Packet("<ROW RowState=\"4\" Name=\"Ost&amp;relle\" Status=\"\" Result=\"a&#013;&#010;b\" "
+               "Url=\"http://x/\" Active=\"TRUE\" LoadTime=\"-1\" Timeout=\"300\"/>"
+               "<ROW Name='b'></ROW><!-- c -->",
+               "<PARAMS CHANGE_LOG=\"1 0 4\"/>");
+    ASSERT_EQ(ParseError(whole), "(accepted)");
+    for (std::size_t len = 0; len < whole.size(); ++len) {
+        const std::string error = ParseError(std::string_view(whole).substr(0, len));
+        EXPECT_NE(error, "(accepted)") << "prefix of " << len << " bytes";
+    }
+}
+
+TEST(DataPacketTest, HostileSizesAndDepthsFailWithoutExhaustingAnything) {
+    struct TCase {
+        const char* Label;
+        std::string Bytes;
+        std::string Error;
+    } cases[] = {
+        {"50 MB attribute value", Packet("<ROW Result=\"" + std::string(50u << 20, 'x') + "\"/>"),
+         "is too long"},
+        {"50 MB unterminated value", Packet("<ROW Result=\"" + std::string(50u << 20, 'x')),
+         "is too long"},
+        {"value just over the limit",
+         Packet("<ROW Result=\"" + std::string(kMaxAttributeBytes + 1, 'x') + "\"/>"),
+         "is too long"},
+        {"100000 nested elements",
+         [] {
+             std::string s = "<DATAPACKET><METADATA>" + kFields + "</METADATA><ROWDATA>";
+             for (int i = 0; i < 100000; ++i) {
+                 s += "<ROW>";
+             }
+             return s;
+         }(),
+         "unexpected element <ROW> inside <ROW>"},
+        {"a million attributes then the end",
+         [] {
+             std::string s = "<DATAPACKET";
+             for (int i = 0; i < 1000000; ++i) {
+                 s += " a=\"\"";
+             }
+             return s;
+         }(),
+         "unexpected end of data"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = ParseError(c.Bytes);
+        EXPECT_NE(error.find(c.Error), std::string::npos) << c.Label << ": " << error;
+    }
+    // The longest value a field may legitimately hold, fully escaped, is still read.
+    std::string escaped;
+    AppendEscaped(escaped, std::string(50000, '\n'));
+    const TParsed parsed = Parse(Packet("<ROW Result=\"" + escaped + "\"/>"));
+    ASSERT_EQ(parsed.Rows.size(), 1u);
+    EXPECT_EQ(parsed.Rows[0][2], std::string(50000, '\n'));
+}
+
+TEST(DataPacketTest, WritesTheHeadAndRowsByteExactly) {
+    std::string out;
+    const std::uint32_t log[] = {1, 0, 4, 2, 0, 4};
+    AppendPacketHead(out, ServerFieldDefs(), log);
+    AppendRowStart(out, 4);
+    AppendTextAttribute(out, "Name", "a");
+    AppendBooleanAttribute(out, "Active", false);
+    AppendIntegerAttribute(out, "LoadTime", -2147483647 - 1);
+    AppendRowEnd(out);
+    AppendRowStart(out, 0);
+    AppendRowEnd(out);
+    AppendPacketTail(out);
+    EXPECT_EQ(out, Packet("<ROW RowState=\"4\" Name=\"a\" Active=\"FALSE\" "
+                          "LoadTime=\"-2147483648\"/><ROW/>",
+                          "<PARAMS CHANGE_LOG=\"1 0 4 2 0 4\"/>"));
+}
+
+} // namespace
+} // namespace qrv::engine
