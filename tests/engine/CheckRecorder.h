@@ -1,0 +1,186 @@
+#pragma once
+
+// A window stand-in for check runs: it records every effect, in order, as one line of text,
+// and runs the hand-overs on a "UI" thread of its own, so that the run really has to go
+// through them (and tsan sees every touch of the server list from that thread).
+
+#include "engine/CheckView.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qrv::engine::testing {
+
+inline const char* ActionName(TServerAction action) {
+    switch (action) {
+    case TServerAction::Add:
+        return "Add";
+    case TServerAction::Edit:
+        return "Edit";
+    case TServerAction::Delete:
+        return "Delete";
+    case TServerAction::Activate:
+        return "Activate";
+    case TServerAction::Deactivate:
+        return "Deactivate";
+    case TServerAction::ActivateAll:
+        return "ActivateAll";
+    }
+    return "?";
+}
+
+inline const char* IconName(TBalloonIcon icon) {
+    switch (icon) {
+    case TBalloonIcon::None:
+        return "none";
+    case TBalloonIcon::Info:
+        return "info";
+    case TBalloonIcon::Warning:
+        return "warning";
+    case TBalloonIcon::Error:
+        return "error";
+    }
+    return "?";
+}
+
+class TCheckRecorder : public ICheckView {
+public:
+    TCheckRecorder() : ui_([this] { UiLoop(); }) {}
+
+    ~TCheckRecorder() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        ui_.join();
+    }
+
+    TCheckRecorder(const TCheckRecorder&) = delete;
+    TCheckRecorder& operator=(const TCheckRecorder&) = delete;
+
+    void Add(std::string event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+
+    std::vector<std::string> Events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+    // Only the events that start with `prefix` (e.g. "balloon ").
+    std::vector<std::string> EventsStartingWith(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const std::string& e : Events()) {
+            if (e.rfind(prefix, 0) == 0) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        events_.clear();
+    }
+
+    bool OnUiThread() const { return std::this_thread::get_id() == ui_.get_id(); }
+
+    // Hand-overs that ran on some other thread than the "UI" thread (must stay 0).
+    int ForeignCalls() const {
+        std::lock_guard lock(mutex_);
+        return foreignCalls_;
+    }
+
+    void SetStatusText(const std::string& text) override { Add("status " + text); }
+    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
+                     TBalloonIcon icon) override {
+        Add("balloon " + title + " | " + text + " | " + std::to_string(timeoutMs) + " | " +
+            IconName(icon));
+    }
+    void SetTrayImage(int index) override { Add("tray " + std::to_string(index)); }
+    void SetTrayHint(const std::string& hint) override { Add("trayhint " + hint); }
+    void SetSemaforHint(const std::string& hint) override { Add("semaforhint " + hint); }
+    void SetSemaforImage(int index) override { Add("semafor " + std::to_string(index)); }
+    void ShowWarningButton() override { Add("warning"); }
+    void SetActionEnabled(TServerAction action, bool enabled) override {
+        Add(std::string("action ") + ActionName(action) + (enabled ? " 1" : " 0"));
+    }
+    void SetGridEnabled(bool enabled) override { Add(enabled ? "grid 1" : "grid 0"); }
+    void SetTimerEnabled(bool enabled) override { Add(enabled ? "timer 1" : "timer 0"); }
+
+    void Synchronize(const std::function<void()>& work) override {
+        TJob job{&work, nullptr, false};
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(&job);
+        }
+        wake_.notify_all();
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [&] { return job.Done; });
+        lock.unlock();
+        if (job.Failure) {
+            std::rethrow_exception(job.Failure);
+        }
+    }
+
+    // The "UI" thread serves itself; a waiting test thread has nothing to do.
+    void ServePending() override {}
+
+    // Runs `work` on the "UI" thread (test set-up and inspection of the list).
+    void OnUi(const std::function<void()>& work) { Synchronize(work); }
+
+    // Notes a touch of shared state made off the "UI" thread.
+    void CheckUiThread() {
+        if (!OnUiThread()) {
+            std::lock_guard lock(mutex_);
+            ++foreignCalls_;
+        }
+    }
+
+private:
+    struct TJob {
+        const std::function<void()>* Work;
+        std::exception_ptr Failure;
+        bool Done = false;
+    };
+
+    void UiLoop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                return;
+            }
+            TJob* job = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            try {
+                (*job->Work)();
+            } catch (...) {
+                job->Failure = std::current_exception();
+            }
+            lock.lock();
+            job->Done = true;
+            finished_.notify_all();
+        }
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::deque<TJob*> queue_;
+    std::vector<std::string> events_;
+    int foreignCalls_ = 0;
+    bool stop_ = false;
+    std::thread ui_;
+};
+
+} // namespace qrv::engine::testing
