@@ -327,7 +327,7 @@ void TCookieStore::Store(const THttpUrl& url, std::string_view name, std::string
             return;
         }
         cookie.Domain = domain;
-        cookie.HostOnly = domain == host;
+        cookie.HostOnly = false;
     }
     cookie.Path = path.empty() ? DefaultPath(url.Path()) : path;
 

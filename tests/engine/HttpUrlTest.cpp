@@ -1,0 +1,121 @@
+#include "engine/HttpUrl.h"
+
+#include "engine/SocketError.h"
+#include "platform/Error.h"
+
+#include <gtest/gtest.h>
+
+namespace qrv::engine {
+namespace {
+
+TEST(HttpUrl, AddressesAreSplit) {
+    const struct {
+        const char* Url;
+        const char* Scheme;
+        const char* Host;
+        int Port;
+        const char* Target;
+        const char* HostHeader;
+    } rows[] = {
+        {"http://example.com", "http", "example.com", 80, "/", "example.com"},
+        {"http://example.com:80/a", "http", "example.com", 80, "/a", "example.com"},
+        {"HTTP://Example.COM:8080/a/b?c=d#frag", "http", "Example.COM", 8080, "/a/b?c=d",
+         "Example.COM:8080"},
+        {"http://host?q", "http", "host", 80, "/?q", "host"},
+        {"http://host:/x", "http", "host", 80, "/x", "host"},
+        {"http://user:pw@host:81/", "http", "host", 81, "/", "host:81"},
+        {"http://[::1]:8080/v6", "http", "::1", 8080, "/v6", "[::1]:8080"},
+        {"http://[2001:db8::7]", "http", "2001:db8::7", 80, "/", "[2001:db8::7]"},
+        {"https://secure.example/", "https", "secure.example", 443, "/", "secure.example:443"},
+        {"  http://trim.example/ \r\n", "http", "trim.example", 80, "/", "trim.example"},
+        {"example.com/page", "http", "example.com", 80, "/page", "example.com"},
+        {"localhost:8080/x", "http", "localhost", 8080, "/x", "localhost:8080"},
+        {"http://h/a b\"<>\\^`{|}\x7F", "http", "h", 80, "/a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%7F",
+         "h"},
+        {"http://h/\xC5\xBD?\r\nX: y", "http", "h", 80, "/%C5%BD?%0D%0AX:%20y", "h"},
+        {"http://h/%41%zz", "http", "h", 80, "/%41%zz", "h"},
+    };
+    for (const auto& row : rows) {
+        const THttpUrl url = ParseHttpUrl(row.Url);
+        EXPECT_EQ(url.Scheme, row.Scheme) << row.Url;
+        EXPECT_EQ(url.Host, row.Host) << row.Url;
+        EXPECT_EQ(url.Port, row.Port) << row.Url;
+        EXPECT_EQ(url.Target, row.Target) << row.Url;
+        EXPECT_EQ(url.HostHeader(), row.HostHeader) << row.Url;
+    }
+}
+
+TEST(HttpUrl, UnusableAddressesAreRefused) {
+    for (const char* url : {"", "http://", "http:///path", "http://host:0/", "http://host:65536/",
+                            "http://host:12x/", "http://host:123456/", "http://[::1/",
+                            "http://[::1]x/", "http://[not-v6]/", "mailto:someone",
+                            "http://ho st/", "http://a\"b/", "http://@/",
+                            "http://[fe80::1%25eth0]/"}) {
+        EXPECT_THROW(ParseHttpUrl(url), qrv::Error) << url;
+    }
+}
+
+TEST(HttpUrl, ReferencesResolveAgainstTheAddress) {
+    const THttpUrl base = ParseHttpUrl("http://a.example:8080/b/c/d;p?q");
+    const struct {
+        const char* Reference;
+        const char* Result;
+    } rows[] = {
+        {"g", "http://a.example:8080/b/c/g"},
+        {"./g", "http://a.example:8080/b/c/g"},
+        {"g/", "http://a.example:8080/b/c/g/"},
+        {"/g", "http://a.example:8080/g"},
+        {"//other.example/g", "http://other.example/g"},
+        {"?y", "http://a.example:8080/b/c/d;p?y"},
+        {"g?y#s", "http://a.example:8080/b/c/g?y"},
+        {"", "http://a.example:8080/b/c/d;p?q"},
+        {".", "http://a.example:8080/b/c/"},
+        {"..", "http://a.example:8080/b/"},
+        {"../g", "http://a.example:8080/b/g"},
+        {"../../../../g", "http://a.example:8080/g"},
+        {"/./g/../h", "http://a.example:8080/h"},
+        {"g b", "http://a.example:8080/b/c/g%20b"},
+        {"http:g", "http://a.example:8080/b/c/g"},
+        {"https://s.example/x", "https://s.example/x"},
+        {"HTTP://Up.example/", "HTTP://Up.example/"},
+        {"ftp://f.example/", "ftp://f.example/"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ResolveUrl(base, row.Reference), row.Result) << row.Reference;
+    }
+    const THttpUrl six = ParseHttpUrl("http://[::1]:81/x/y");
+    EXPECT_EQ(ResolveUrl(six, "z"), "http://[::1]:81/x/z");
+}
+
+TEST(SocketErrors, MessagesUseTheWindowsNumbersAndTexts) {
+    const struct {
+        int Errno;
+        const char* Message;
+    } rows[] = {
+        {ECONNREFUSED, "Socket Error # 10061\r\nConnection refused."},
+        {ECONNRESET, "Socket Error # 10054\r\nConnection reset by peer."},
+        {ETIMEDOUT, "Socket Error # 10060\r\nConnection timed out."},
+        {ENETUNREACH, "Socket Error # 10051\r\nNetwork is unreachable."},
+        {EHOSTUNREACH, "Socket Error # 10065\r\nNo route to host."},
+        {EADDRNOTAVAIL, "Socket Error # 10049\r\nCannot assign requested address."},
+        {EMFILE, "Socket Error # 10024\r\nToo many open files."},
+        {ENOTEMPTY, "Socket Error # 10066\r\nDirectory not empty"},
+        {EPIPE, "Socket Error # 10058\r\nCannot send or receive after socket is closed."},
+        {EIO, "Socket Error # 5\r\n"}, // no counterpart: the number alone
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(SocketErrorMessage(WsaErrorFromErrno(row.Errno)), row.Message) << row.Errno;
+    }
+    EXPECT_EQ(SocketErrorMessage(kWsaHostNotFound), "Socket Error # 11001\r\nHost not found.");
+    EXPECT_EQ(SocketErrorMessage(kWsaTryAgain), "Socket Error # 11002\r\n");
+    EXPECT_EQ(SocketErrorMessage(10067), "Socket Error # 10067\r\n");
+    // Every number of the table from 10004 to 10066 that has a text keeps it.
+    int described = 0;
+    for (int n = 10000; n <= 10070; ++n) {
+        described += SocketErrorDescription(n).empty() ? 0 : 1;
+    }
+    EXPECT_EQ(described, 38);
+}
+
+} // namespace
+} // namespace qrv::engine
