@@ -2,6 +2,7 @@
 
 // Helpers for the catalogue tests: temporary folders, msgfmt-built catalogues, child programs.
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -138,6 +139,73 @@ inline void CompileCatalogue(const std::string& poText, const std::string& moPat
     if (status != 0) {
         throw std::runtime_error("msgfmt failed for " + po);
     }
+}
+
+// A .mo image laid out by hand, entries in the order given (msgfmt always sorts them).
+inline std::string MakeMo(const std::vector<std::pair<std::string, std::string>>& entries,
+                          bool bigEndian = false) {
+    std::string out;
+    const auto put = [&out, bigEndian](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            const int shift = bigEndian ? 24 - 8 * i : 8 * i;
+            out.push_back(static_cast<char>((v >> shift) & 0xff));
+        }
+    };
+    const auto n = static_cast<std::uint32_t>(entries.size());
+    const std::uint32_t originals = 28;
+    const std::uint32_t translations = originals + 8 * n;
+    std::uint32_t pool = translations + 8 * n;
+    put(0x950412de);
+    put(0);
+    put(n);
+    put(originals);
+    put(translations);
+    put(0);
+    put(0);
+    std::string strings;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& e : entries) {
+            const std::string& s = pass == 0 ? e.first : e.second;
+            put(static_cast<std::uint32_t>(s.size()));
+            put(pool + static_cast<std::uint32_t>(strings.size()));
+            strings += s;
+            strings.push_back('\0');
+        }
+    }
+    return out + strings;
+}
+
+// The 8 bytes after the signature in a file, as the program reads them from its image.
+inline std::int64_t ArchiveOffsetIn(const std::string& path) {
+    const std::string bytes = ReadFile(path);
+    const auto at = bytes.find("6637DB2E-62E1-4A60-AC19-C23867046A89");
+    if (at == std::string::npos || at + 44 > bytes.size()) {
+        return 0;
+    }
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) {
+        v = (v << 8) | static_cast<unsigned char>(bytes[at + 36 + static_cast<std::size_t>(i)]);
+    }
+    return static_cast<std::int64_t>(v);
+}
+
+// A stand-in executable: some bytes, the signature with empty offset bytes, some more bytes.
+inline std::string FakeExecutable() {
+    return std::string("\x01prologue") + "6637DB2E-62E1-4A60-AC19-C23867046A89" +
+           std::string(8, '\0') + "epilogue";
+}
+
+// Runs qrv-embed on `exe` with (name, file) pairs; returns its exit status.
+inline int Embed(const std::string& exe,
+                 const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<std::string> args = {exe};
+    for (const auto& [name, file] : files) {
+        args.push_back(name);
+        args.push_back(file);
+    }
+    int status = -1;
+    RunProgram(QRV_EMBED_TOOL, args, &status);
+    return status;
 }
 
 } // namespace qrv::test
