@@ -1,0 +1,961 @@
+#include "shell/app/MainForm.h"
+
+#include "dialogs/About.h"
+#include "dialogs/Servers.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Update.h"
+#include "dialogs/VendorLinks.h"
+#include "engine/HttpClient.h"
+#include "engine/TextFormat.h"
+#include "i18n/Translate.h"
+#include "i18n/qt/WindowTranslation.h"
+#include "platform/Paths.h"
+#include "platform/ShellOpen.h"
+#include "platform/qt/GlobalHotKey.h"
+#include "resources/Pictures.h"
+#include "shell/AppConfig.h"
+#include "shell/EventLog.h"
+#include "shell/app/Application.h"
+#include "shell/app/MessageBox.h"
+#include "shell/app/ServerGrid.h"
+#include "shell/app/TrayIcon.h"
+#include "shell/app/UiDispatcher.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <unistd.h>
+
+namespace qrv::gui {
+
+using TListField = engine::TField;
+using engine::TServerAction;
+
+namespace {
+
+constexpr char kCaption[] = "Quorvane 0.9.18";
+constexpr char kHotkeyAtomName[] = "HotkeyShow";
+constexpr int kClientWidth = 570;
+constexpr int kClientHeight = 305;
+constexpr int kRowHeight = 18;
+constexpr int kLoadTimeWidth = 64;
+
+std::string T(std::string_view text) { return i18n::TranslateText(text); }
+
+// Keeps a flag set for the length of a scope, whatever leaves it.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = old_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
+
+QIcon TrayImage(int index) {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32}) {
+        icon.addPixmap(RenderPicture(TrayPicturePath(index), QSize(size, size)));
+    }
+    return icon;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The check run's view: every call is handed to the user-interface thread and waited for.
+
+class TMainForm::TView : public engine::ICheckView {
+public:
+    TView(TMainForm& form, TUiDispatcher& dispatcher) : form_(form), dispatcher_(dispatcher) {}
+
+    void SetStatusText(const std::string& text) override {
+        dispatcher_.Invoke([&] { form_.SetStatusText(text); });
+    }
+    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
+                     engine::TBalloonIcon icon) override {
+        dispatcher_.Invoke([&] { form_.TrayIcon->ShowBalloon(title, text, timeoutMs, icon); });
+    }
+    void SetTrayImage(int index) override {
+        dispatcher_.Invoke([&] { form_.TrayIcon->SetImageIndex(index); });
+    }
+    void SetTrayHint(const std::string& hint) override {
+        dispatcher_.Invoke([&] { form_.TrayIcon->SetHint(hint); });
+    }
+    void SetSemaforHint(const std::string& hint) override {
+        dispatcher_.Invoke([&] { form_.SetSemaforHint(hint); });
+    }
+    void SetSemaforImage(int index) override {
+        dispatcher_.Invoke([&] { form_.SetSemaforImage(index); });
+    }
+    void ShowWarningButton() override {
+        dispatcher_.Invoke([&] { form_.buttonWarning->setVisible(true); });
+    }
+    void SetActionEnabled(TServerAction action, bool enabled) override {
+        dispatcher_.Invoke([&] { form_.ServerAction(action)->setEnabled(enabled); });
+    }
+    void SetGridEnabled(bool enabled) override {
+        dispatcher_.Invoke([&] { form_.SetGridEnabled(enabled); });
+    }
+    void SetTimerEnabled(bool enabled) override {
+        dispatcher_.Invoke([&] { form_.SetTimerEnabled(enabled); });
+    }
+    void Synchronize(const std::function<void()>& work) override { dispatcher_.Invoke(work); }
+    void ServePending() override {
+        if (dispatcher_.OnUiThread()) {
+            dispatcher_.Drain();
+        }
+    }
+
+private:
+    TMainForm& form_;
+    TUiDispatcher& dispatcher_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TMainForm::TMainForm(TMainFormOptions options) : options_(std::move(options)) {
+    listPath_ = options_.ServerListPath.empty() ? platform::ExecutableDir() + "/QRV.xml"
+                                                : options_.ServerListPath;
+    IdHTTP = std::make_shared<engine::TIdHTTP>();
+    dispatcher_ = new TUiDispatcher(this);
+    view_ = std::make_unique<TView>(*this, *dispatcher_);
+
+    CreateActions();
+    CreateComponents();
+    CreateMenus();
+    CreateFieldObjects();
+    ConnectList();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    // A run still under way is waited for while its hand-overs are served; then the list goes
+    // to its file (the save at closing).
+    quitting_ = true;
+    checkThread_.reset();
+    setServer.OnAfterInsert = nullptr;
+    setServer.OnAfterDelete = nullptr;
+    setServer.OnAfterPost = nullptr;
+    setServer.OnAfterScroll = nullptr;
+    try {
+        if (setServer.Active()) {
+            setServer.Close();
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+    }
+}
+
+void TMainForm::SetDialogs(TformSettings* settings, TFormServers* servers, TFormAbout* about,
+                           TFormUpdate* update) {
+    formSettings_ = settings;
+    formServers_ = servers;
+    formAbout_ = about;
+    formUpdate_ = update;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Design: components, actions, menus.
+
+void TMainForm::CreateActions() {
+    auto make = [this](const char* name, const char* caption, const QKeySequence& shortcut,
+                       void (TMainForm::*handler)()) {
+        auto* action = new QAction(QString::fromUtf8(caption), this);
+        action->setObjectName(QString::fromUtf8(name));
+        if (!shortcut.isEmpty()) {
+            action->setShortcut(shortcut);
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        addAction(action);
+        return action;
+    };
+    actionQuit = make("actionQuit", "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q),
+                      &TMainForm::actionQuitExecute);
+    actionShow = make("actionShow", "Show", QKeySequence(), &TMainForm::actionShowExecute);
+    actionHide = make("actionHide", "Hide", QKeySequence(Qt::CTRL | Qt::Key_H),
+                      &TMainForm::actionHideExecute);
+    actionLog = make("actionLog", "Log", QKeySequence(Qt::CTRL | Qt::Key_L),
+                     &TMainForm::actionLogExecute);
+    actionLogClear =
+        make("actionLogClear", "Clear log", QKeySequence(), &TMainForm::actionLogClearExecute);
+    actionSettings = make("actionSettings", "Settings", QKeySequence(Qt::CTRL | Qt::Key_S),
+                          &TMainForm::actionSettingsExecute);
+    actionServerAdd = make("actionServerAdd", "Add", QKeySequence(Qt::CTRL | Qt::Key_N),
+                           &TMainForm::actionServerAddExecute);
+    actionServerEdit = make("actionServerEdit", "Edit", QKeySequence(Qt::CTRL | Qt::Key_E),
+                            &TMainForm::actionServerEditExecute);
+    actionServerDelete = make("actionServerDelete", "Delete", QKeySequence(Qt::CTRL | Qt::Key_R),
+                              &TMainForm::actionServerDeleteExecute);
+    actionServerActivate =
+        make("actionServerActivate", "Activate", QKeySequence(Qt::CTRL | Qt::Key_A),
+             &TMainForm::actionServerActivateExecute);
+    actionServerDeactivate =
+        make("actionServerDeactivate", "Deactivate", QKeySequence(Qt::CTRL | Qt::Key_D),
+             &TMainForm::actionServerDeactivateExecute);
+    actionServerActivateAll = make("actionServerActivateAll", "Activate all", QKeySequence(),
+                                   &TMainForm::actionServerActivateAllExecute);
+    actionHelpContext = make("actionHelpContext", "Online help", QKeySequence(Qt::Key_F1),
+                             &TMainForm::actionHelpContextExecute);
+    actionHelpAbout =
+        make("actionHelpAbout", "About", QKeySequence(), &TMainForm::actionHelpAboutExecute);
+    actionShow->setEnabled(false);
+}
+
+void TMainForm::CreateComponents() {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowIcon(AppIcon());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    QFont tahoma(QStringLiteral("Tahoma"));
+    tahoma.setPixelSize(11);
+    setFont(tahoma);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    panelHeader = new QWidget(client);
+    panelHeader->setObjectName(QStringLiteral("panelHeader"));
+    panelHeader->setGeometry(0, 0, kClientWidth, 60);
+    panelHeader->setAutoFillBackground(true);
+    QPalette white = panelHeader->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    panelHeader->setPalette(white);
+
+    imageHeader = new QLabel(panelHeader);
+    imageHeader->setObjectName(QStringLiteral("imageHeader"));
+    imageHeader->setGeometry(0, 0, 143, 60);
+    imageHeader->setPixmap(RenderPicture(QString::fromUtf8(PictureHeaderLogo), QSize(143, 60)));
+
+    imageMode = new QLabel(panelHeader);
+    imageMode->setObjectName(QStringLiteral("imageMode"));
+    imageMode->setGeometry(170, 10, 256, 40);
+
+    buttonWarning = new QToolButton(panelHeader);
+    buttonWarning->setObjectName(QStringLiteral("buttonWarning"));
+    buttonWarning->setGeometry(440, 10, 44, 44);
+    buttonWarning->setAutoRaise(true);
+    buttonWarning->setIcon(
+        QIcon(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
+    buttonWarning->setIconSize(QSize(40, 40));
+    buttonWarning->setVisible(false);
+    connect(buttonWarning, &QToolButton::clicked, this,
+            [this] { Guarded([this] { buttonWarningClick(); }); });
+
+    imageSemafor = new QLabel(panelHeader);
+    imageSemafor->setObjectName(QStringLiteral("imageSemafor"));
+    imageSemafor->setGeometry(504, 0, 60, 60);
+    for (int i = 0; i < SemaforPictureCount && i < 3; ++i) {
+        semaforPictures_[static_cast<std::size_t>(i)] =
+            RenderPicture(SemaforPicturePath(i), QSize(60, 60));
+    }
+
+    gridLink = new QTableView(client);
+    gridLink->setObjectName(QStringLiteral("gridLink"));
+    gridLink->setGeometry(0, 61, 572, 226);
+    gridLink->setSelectionBehavior(QAbstractItemView::SelectRows);
+    gridLink->setSelectionMode(QAbstractItemView::SingleSelection);
+    gridLink->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    gridLink->setShowGrid(true);
+    gridLink->setWordWrap(false);
+    gridLink->verticalHeader()->setVisible(false);
+    gridLink->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    gridLink->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    gridLink->horizontalHeader()->setHighlightSections(false);
+    gridLink->horizontalHeader()->setStretchLastSection(false);
+    gridLink->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    gridLink->installEventFilter(this);
+    // A disabled grid (during a run) takes no input but keeps its colours.
+    QPalette gridPalette = gridLink->palette();
+    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Text, QPalette::Highlight,
+                                     QPalette::HighlightedText, QPalette::Window,
+                                     QPalette::WindowText, QPalette::Button,
+                                     QPalette::ButtonText}) {
+        gridPalette.setColor(QPalette::Disabled, role, gridPalette.color(QPalette::Active, role));
+    }
+    gridLink->setPalette(gridPalette);
+
+    auto* columnIcon = new TGridColumn(QString(), QString(), 16, gridLink);
+    columnIcon->setObjectName(QStringLiteral("columnStatus"));
+    auto* columnName =
+        new TGridColumn(QStringLiteral("  Server"), QStringLiteral("Name"), 203, gridLink);
+    columnName->setObjectName(QStringLiteral("columnName"));
+    auto* columnLoadTime = new TGridColumn(QStringLiteral("  Load time"),
+                                           QStringLiteral("LoadTime"), kLoadTimeWidth, gridLink);
+    columnLoadTime->setObjectName(QStringLiteral("columnLoadTime"));
+    auto* columnResult = new TGridColumn(QStringLiteral("  Description"),
+                                         QStringLiteral("Result"), 265, gridLink);
+    columnResult->setObjectName(QStringLiteral("columnResult"));
+
+    StatusBar = new QStatusBar(client);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setGeometry(0, 286, kClientWidth, 19);
+    StatusBar->setSizeGripEnabled(false);
+    statusLabel_ = new QLabel(StatusBar);
+    statusLabel_->setObjectName(QStringLiteral("StatusBarText"));
+    StatusBar->addWidget(statusLabel_, 1);
+    StatusBar->raise();
+
+    timerCheck = new QTimer(this);
+    timerCheck->setObjectName(QStringLiteral("timerCheck"));
+    timerCheck->setSingleShot(false);
+    connect(timerCheck, &QTimer::timeout, this, [this] { Guarded([this] { timerCheckTimer(); }); });
+
+    std::vector<QIcon> trayImages;
+    for (int i = 0; i < TrayPictureCount; ++i) {
+        trayImages.push_back(TrayImage(i));
+    }
+    TrayIcon = new TTrayIcon(std::move(trayImages), this);
+    TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    TrayIcon->SetHint(ApplicationTitle(platform::ExecutablePath()));
+    connect(TrayIcon, &TTrayIcon::DoubleClicked, this,
+            [this] { Guarded([this] { TrayIconDblClick(); }); });
+
+    hotKey_ = new platform::TGlobalHotKey(this);
+    connect(hotKey_, &platform::TGlobalHotKey::HotKeyPressed, this,
+            [this](int id) { Guarded([this, id] { HotKeyPressed(id); }); });
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TMainForm::CreateMenus() {
+    QMenuBar* MainMenu = menuBar();
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    menuApplication = MainMenu->addMenu(QStringLiteral("Quorvane"));
+    menuApplication->setObjectName(QStringLiteral("menuApplication"));
+    menuApplication->addActions({actionLog, actionLogClear, actionSettings, actionHide, actionQuit});
+    menuServers = MainMenu->addMenu(QStringLiteral("Servers"));
+    menuServers->setObjectName(QStringLiteral("menuServers"));
+    menuServers->addActions({actionServerAdd, actionServerEdit, actionServerDelete,
+                             actionServerDeactivate, actionServerActivate,
+                             actionServerActivateAll});
+    menuStats = MainMenu->addMenu(QStringLiteral("Stats"));
+    menuStats->setObjectName(QStringLiteral("menuStats"));
+    actionGenerate = new QAction(QStringLiteral("Generate"), menuStats);
+    actionGenerate->setObjectName(QStringLiteral("actionGenerate"));
+    menuStats->addAction(actionGenerate);
+    menuStats->setEnabled(false);
+    menuStats->menuAction()->setEnabled(false);
+    menuHelp = MainMenu->addMenu(QStringLiteral("Help"));
+    menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    menuHelp->addActions({actionHelpContext, actionHelpAbout});
+
+    popupTray = new QMenu(this);
+    popupTray->setObjectName(QStringLiteral("popupTray"));
+    popupTray->addActions({actionShow, actionHide, actionLog, actionQuit});
+    TrayIcon->SetPopupMenu(popupTray);
+}
+
+void TMainForm::CreateFieldObjects() {
+    auto* table = new QObject(this);
+    table->setObjectName(QStringLiteral("setServer"));
+    auto* defs = new QObject(table);
+    defs->setObjectName(QStringLiteral("FieldDefs"));
+    std::vector<gui::TField*> fields;
+    for (int i = 0; i < engine::kFieldCount; ++i) {
+        const QString name =
+            QString::fromUtf8(engine::FieldName(static_cast<TListField>(i)).data(),
+                              static_cast<qsizetype>(engine::FieldName(static_cast<TListField>(i)).size()));
+        auto* field = new gui::TField(name, table);
+        field->setObjectName(QStringLiteral("setServer") + name);
+        fields.push_back(field);
+        auto* def = new TFieldDef(name, defs);
+        def->setObjectName(QStringLiteral("FieldDef") + name);
+    }
+    std::vector<TGridColumn*> columns;
+    for (const char* name : {"columnStatus", "columnName", "columnLoadTime", "columnResult"}) {
+        columns.push_back(gridLink->findChild<TGridColumn*>(QString::fromUtf8(name),
+                                                             Qt::FindDirectChildrenOnly));
+    }
+    gridModel_ = new TServerTableModel(setServer, fields, columns, gridLink);
+    std::array<QPixmap, 5> statusPictures;
+    for (int i = 0; i < StatusPictureCount && i < 5; ++i) {
+        statusPictures[static_cast<std::size_t>(i)] =
+            RenderPicture(StatusPicturePath(i), QSize(16, 16), Qt::white);
+    }
+    gridDelegate_ = new TServerGridDelegate(*gridModel_, statusPictures, gridLink);
+    gridLink->setModel(gridModel_);
+    gridLink->setItemDelegate(gridDelegate_);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        gridLink->setColumnWidth(static_cast<int>(i), columns[i]->Width());
+    }
+    connect(gridLink->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (syncing_ || !current.isValid() || !setServer.Active()) {
+                    return;
+                }
+                Guarded([&] {
+                    if (current.row() != setServer.RecNo()) {
+                        setServer.MoveTo(current.row());
+                    }
+                });
+            });
+}
+
+void TMainForm::ConnectList() {
+    setServer.OnAfterInsert = [this] { setServerAfterInsert(); };
+    setServer.OnAfterDelete = [this] { setServerAfterDelete(); };
+    setServer.OnAfterPost = [this] { ListChanged(); };
+    setServer.OnAfterScroll = [this] { SyncSelection(); };
+}
+
+void TMainForm::FormCreate() {
+    {
+        TFlagScope bulk(bulk_);
+        try {
+            StartUp();
+        } catch (const TFatalStop&) {
+            throw;
+        } catch (...) {
+            // The sequence ends at the failing step; the window is still created and shown.
+            ApplicationEventsException(std::current_exception());
+        }
+    }
+    startingUp_ = false;
+    ListChanged();
+    if (tickPending_) {
+        // A tick fell due while start-up was still waiting for a box: run it now that start-up
+        // is over.
+        tickPending_ = false;
+        QTimer::singleShot(0, this, [this] {
+            Guarded([this] {
+                if (!timerCheck->isActive()) {
+                    StartCheckRun();
+                }
+            });
+        });
+    }
+
+    Guarded([] {
+        const char* field = gui::TField::staticMetaObject.className();
+        for (const char* property : {"DefaultExpression", "FieldName", "KeyFields",
+                                     "LookupKeyFields", "LookupResultField", "Origin"}) {
+            i18n::TP_GlobalIgnoreClassProperty(field, property);
+        }
+        i18n::TP_GlobalIgnoreClass(TParam::staticMetaObject.className());
+        i18n::TP_GlobalIgnoreClassProperty(TFieldDef::staticMetaObject.className(), "Name");
+    });
+    Guarded([this] { i18n::TranslateComponent(this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up sequence.
+
+void TMainForm::StartUp() {
+    hotkeyId_ = 0;
+
+    try {
+        shell::LoadConfig();
+    } catch (const std::exception&) {
+        bool written = true;
+        try {
+            shell::WriteDefaultConfig();
+        } catch (const std::exception&) {
+            written = false;
+        }
+        try {
+            // There is no log file object yet; a line that cannot go anywhere is dropped.
+            shell::WriteLog(T("Default configuration used"), "system");
+        } catch (const std::exception&) {
+        }
+        ShowMessageBox(this, T("Application notification"), T("Default configuration used"),
+                       TMessageIcon::Information);
+        bool loaded = written;
+        if (written) {
+            try {
+                shell::LoadConfig();
+            } catch (const std::exception&) {
+                loaded = false;
+            }
+        }
+        if (!loaded) {
+            FatalStop(T("Unabled to write default configuration. Application stopped!"));
+        }
+    }
+
+    const shell::TAppConfig config = shell::AppConfig();
+    i18n::SelectLanguage(config.Language);
+    SetCheckInterval(config.CheckInterval);
+    quitting_ = false;
+    timerCheck->start();
+    imageMode->setPixmap(RenderPicture(ModePicturePath(0), QSize(256, 40)));
+    imageMode->repaint();
+    shell::CreateLogFileObject(config.LogFile);
+    if (config.HotkeyEnabled) {
+        RegisterHotKey();
+    }
+
+    setServer.SetFileName(listPath_);
+    try {
+        setServer.Open();
+    } catch (const std::exception& openError) {
+        const std::string kept = openError.what();
+        PreserveUnreadableList();
+        try {
+            setServer.CreateEmpty();
+            setServer.SaveToFile(listPath_);
+            setServer.Open();
+        } catch (const std::exception&) {
+            FatalStop(T("Unabled to create URL list. Application stopped!"));
+        }
+        ShowMessageBox(this, T("Application notification"),
+                       T("Dataset does not exist. File recreated."), TMessageIcon::Information);
+        shell::WriteLog(engine::FormatText(T("Dataset does not exist. File recreated: %s"), {kept}),
+                        "system");
+        setServer.Append();
+        setServer.SetString(TListField::Name, "Ostrelle");
+        setServer.SetString(TListField::Url, std::string(QRV_VENDOR_URL) + "/");
+        setServer.SetInteger(TListField::Timeout, 300);
+        setServer.SetBoolean(TListField::Active, true);
+        setServer.Post();
+    }
+    setServer.SwitchOffJournal();
+
+    if (setServer.RecordCount() == 0) {
+        actionServerDelete->setEnabled(false);
+        actionServerEdit->setEnabled(false);
+        actionServerDeactivate->setEnabled(false);
+        actionServerActivate->setEnabled(false);
+    }
+
+    setServer.First();
+    while (!setServer.Eof()) {
+        setServer.Edit();
+        setServer.SetString(TListField::Status, "");
+        setServer.SetString(TListField::Result, T("Waiting..."));
+        setServer.SetInteger(TListField::LoadTime, -1);
+        setServer.Post();
+        setServer.Next();
+    }
+
+    if (options_.UpdateCheck) {
+        QPointer<TMainForm> self(this);
+        StartUpdateCheck(IdHTTP, [self]() -> TFormUpdate* {
+            return self ? self->formUpdate_ : nullptr;
+        });
+    }
+}
+
+void TMainForm::PreserveUnreadableList() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(listPath_, error))) {
+        return;
+    }
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = listPath_ + ".damaged-" + stamp;
+    std::string target = base;
+    for (int n = 1; fs::exists(fs::symlink_status(target, error)); ++n) {
+        target = base + "-" + std::to_string(n);
+    }
+    // When it cannot be kept, the file is replaced all the same, as it always was.
+    fs::rename(listPath_, target, error);
+}
+
+void TMainForm::FatalStop(const std::string& text) {
+    ShowMessageBox(this, T("Application error"), text, TMessageIcon::Error);
+    if (options_.FatalStop) {
+        options_.FatalStop();
+    } else {
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+    throw TFatalStop{};
+}
+
+void TMainForm::SetCheckInterval(std::int32_t seconds) {
+    // Out of the timer's range (0 included) the timer stays armed but never starts a run.
+    const long long ms = static_cast<long long>(seconds) * 1000;
+    intervalValid_ = ms > 0 && ms <= INT_MAX;
+    const int interval = intervalValid_ ? static_cast<int>(ms) : INT_MAX;
+    // A new value restarts an armed timer's countdown; the same value leaves it running.
+    if (timerCheck->interval() != interval) {
+        timerCheck->setInterval(interval);
+    }
+}
+
+void TMainForm::RegisterHotKey() {
+    hotkeyId_ = platform::GlobalAddAtom(kHotkeyAtomName);
+    // When another program holds Ctrl+Alt+W the program runs without a hot key.
+    hotKey_->RegisterHotKey(hotkeyId_, platform::MOD_CONTROL | platform::MOD_ALT,
+                            platform::VK_W);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scheduling, settings, closing.
+
+void TMainForm::timerCheckTimer() {
+    timerCheck->stop();
+    if (!intervalValid_) {
+        timerCheck->start();
+        return;
+    }
+    if (startingUp_) {
+        tickPending_ = true;
+        return;
+    }
+    StartCheckRun();
+}
+
+engine::TCheckContext TMainForm::CheckContext() {
+    return engine::TCheckContext{
+        *view_,
+        setServer,
+        *IdHTTP,
+        runErrorCount_,
+        [] {
+            const shell::TAppConfig config = shell::AppConfig();
+            return engine::TRunConfig{config.VerifyEnabled, config.VerifyURL,
+                                      config.BalloonLevel};
+        },
+        [](std::string_view text, std::string_view category) { shell::WriteLog(text, category); },
+        options_.Pause,
+        {},
+    };
+}
+
+void TMainForm::StartCheckRun() { engine::StartCheckRun(checkThread_, CheckContext(), quitting_); }
+
+bool TMainForm::RunInProgress() const { return checkThread_ && !checkThread_->Finished(); }
+
+engine::ICheckView& TMainForm::View() { return *view_; }
+
+void TMainForm::ApplySettings() {
+    if (hotkeyId_ > 0) {
+        hotKey_->UnregisterHotKey(hotkeyId_);
+    }
+    const shell::TAppConfig config = shell::AppConfig();
+    if (config.HotkeyEnabled) {
+        RegisterHotKey();
+    }
+    SetCheckInterval(config.CheckInterval);
+    i18n::SelectLanguage(config.Language);
+    i18n::RetranslateComponent(this);
+    for (QObject* window : std::initializer_list<QObject*>{formServers_, formSettings_,
+                                                           formAbout_, formUpdate_}) {
+        if (window != nullptr) {
+            i18n::RetranslateComponent(window);
+        }
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        event->accept();
+        Q_EMIT Closed();
+        return;
+    }
+    event->ignore();
+    Guarded([this] { actionHideExecute(); });
+}
+
+void TMainForm::actionQuitExecute() {
+    if (!actionQuit->isEnabled()) {
+        return;
+    }
+    quitting_ = true;
+    timerCheck->stop();
+    if (checkThread_) {
+        checkThread_->WaitFor();
+    }
+    if (hotkeyId_ > 0) {
+        hotKey_->UnregisterHotKey(hotkeyId_);
+    }
+    close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Showing and hiding.
+
+void TMainForm::actionHideExecute() {
+    if (!actionHide->isEnabled()) {
+        return;
+    }
+    actionHide->setEnabled(false);
+    actionShow->setEnabled(true);
+    hide();
+}
+
+void TMainForm::actionShowExecute() {
+    if (!actionShow->isEnabled()) {
+        return;
+    }
+    actionShow->setEnabled(false);
+    actionHide->setEnabled(true);
+    if (isMinimized()) {
+        showNormal();
+    } else {
+        show();
+    }
+    raise();
+    activateWindow();
+}
+
+void TMainForm::TrayIconDblClick() {
+    if (isHidden()) {
+        actionShowExecute();
+    } else {
+        actionHideExecute();
+    }
+}
+
+void TMainForm::HotKeyPressed(int id) {
+    if (hotkeyId_ <= 0 || id != hotkeyId_) {
+        return;
+    }
+    if (isVisible()) {
+        actionHideExecute();
+    } else {
+        actionShowExecute();
+    }
+}
+
+void TMainForm::buttonWarningClick() { buttonWarning->setVisible(false); }
+
+// ---------------------------------------------------------------------------------------------
+// The other actions.
+
+void TMainForm::actionLogExecute() {
+    if (actionLog->isEnabled()) {
+        platform::ShellOpen(shell::AppConfig().LogFile);
+    }
+}
+
+void TMainForm::actionLogClearExecute() {
+    if (actionLogClear->isEnabled()) {
+        shell::ClearLog();
+    }
+}
+
+void TMainForm::actionSettingsExecute() {
+    if (actionSettings->isEnabled() && formSettings_ != nullptr) {
+        setEnabled(false);
+        formSettings_->show();
+    }
+}
+
+void TMainForm::actionServerAddExecute() {
+    if (actionServerAdd->isEnabled() && formServers_ != nullptr) {
+        timerCheck->stop();
+        setEnabled(false);
+        formServers_->PrepareAdd();
+    }
+}
+
+void TMainForm::actionServerEditExecute() {
+    if (actionServerEdit->isEnabled() && formServers_ != nullptr) {
+        setEnabled(false);
+        timerCheck->stop();
+        formServers_->PrepareEdit();
+    }
+}
+
+void TMainForm::actionServerDeleteExecute() {
+    if (!actionServerDelete->isEnabled()) {
+        return;
+    }
+    const std::string question =
+        engine::FormatText(T("Do you wish to delete  %s?"), {setServer.AsString(TListField::Name)});
+    if (ShowMessageBox(this, T("Delete"), question, TMessageIcon::Question,
+                       TMessageButtons::YesNo) == TMessageAnswer::Yes) {
+        setServer.Delete();
+    }
+}
+
+void TMainForm::actionServerActivateExecute() {
+    if (actionServerActivate->isEnabled()) {
+        setServer.Edit();
+        setServer.SetBoolean(TListField::Active, true);
+        setServer.Post();
+    }
+}
+
+void TMainForm::actionServerDeactivateExecute() {
+    if (actionServerDeactivate->isEnabled()) {
+        setServer.Edit();
+        setServer.SetBoolean(TListField::Active, false);
+        setServer.Post();
+    }
+}
+
+void TMainForm::actionServerActivateAllExecute() {
+    if (!actionServerActivateAll->isEnabled()) {
+        return;
+    }
+    timerCheck->stop();
+    {
+        TFlagScope bulk(bulk_);
+        setServer.First();
+        while (!setServer.Eof()) {
+            setServer.Edit();
+            setServer.SetBoolean(TListField::Active, true);
+            setServer.Post();
+            setServer.Next();
+        }
+    }
+    ListChanged();
+    timerCheck->start();
+}
+
+void TMainForm::actionHelpContextExecute() {
+    if (actionHelpContext->isEnabled()) {
+        OpenVendorPage("help");
+    }
+}
+
+void TMainForm::actionHelpAboutExecute() {
+    if (actionHelpAbout->isEnabled() && formAbout_ != nullptr) {
+        formAbout_->show();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The list and the grid.
+
+void TMainForm::setServerAfterInsert() {
+    // The appended row is not counted yet.
+    if (setServer.RecordCount() >= 1) {
+        actionServerEdit->setEnabled(true);
+        actionServerDelete->setEnabled(true);
+        actionServerActivate->setEnabled(true);
+        actionServerDeactivate->setEnabled(true);
+    }
+}
+
+void TMainForm::setServerAfterDelete() {
+    if (setServer.RecordCount() == 0) {
+        actionServerEdit->setEnabled(false);
+        actionServerDelete->setEnabled(false);
+        actionServerActivate->setEnabled(false);
+        actionServerDeactivate->setEnabled(false);
+    }
+    ListChanged();
+}
+
+void TMainForm::ListChanged() {
+    if (bulk_) {
+        return;
+    }
+    gridModel_->ListChanged();
+    SyncSelection();
+}
+
+void TMainForm::SyncSelection() {
+    if (bulk_ || gridModel_ == nullptr) {
+        return;
+    }
+    TFlagScope syncing(syncing_);
+    const int row = setServer.Active() ? setServer.RecNo() : -1;
+    QItemSelectionModel* selection = gridLink->selectionModel();
+    if (row < 0 || row >= gridModel_->rowCount()) {
+        selection->clear();
+        return;
+    }
+    const QModelIndex index = gridModel_->index(row, 0);
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                          QItemSelectionModel::Rows);
+    gridLink->scrollTo(index);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == gridLink && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        // The grid's own Ctrl+Delete must not delete a record: deleting asks first.
+        if (key->key() == Qt::Key_Delete && mods == Qt::ControlModifier) {
+            return true;
+        }
+        if (!gridLink->isEnabled()) {
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QAction* TMainForm::ServerAction(TServerAction action) const {
+    switch (action) {
+    case TServerAction::Add:
+        return actionServerAdd;
+    case TServerAction::Edit:
+        return actionServerEdit;
+    case TServerAction::Delete:
+        return actionServerDelete;
+    case TServerAction::Activate:
+        return actionServerActivate;
+    case TServerAction::Deactivate:
+        return actionServerDeactivate;
+    case TServerAction::ActivateAll:
+        return actionServerActivateAll;
+    }
+    return actionServerAdd;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What a run shows.
+
+void TMainForm::SetStatusText(const std::string& text) {
+    statusLabel_->setText(QString::fromStdString(text));
+}
+
+std::string TMainForm::StatusText() const { return statusLabel_->text().toStdString(); }
+
+void TMainForm::SetSemaforImage(int index) {
+    if (index < 0 || index >= static_cast<int>(semaforPictures_.size())) {
+        return;
+    }
+    semaforImage_ = index;
+    imageSemafor->setPixmap(semaforPictures_[static_cast<std::size_t>(index)]);
+    imageSemafor->repaint();
+}
+
+void TMainForm::SetSemaforHint(const std::string& hint) {
+    imageSemafor->setToolTip(QString::fromStdString(hint));
+}
+
+std::string TMainForm::SemaforHint() const { return imageSemafor->toolTip().toStdString(); }
+
+void TMainForm::SetGridEnabled(bool enabled) {
+    gridLink->setEnabled(enabled);
+    gridLink->viewport()->update();
+}
+
+void TMainForm::SetTimerEnabled(bool enabled) {
+    if (!enabled) {
+        timerCheck->stop();
+        return;
+    }
+    // No new run once quitting: the closing steps of a run that ends during the quit land here.
+    if (!quitting_) {
+        timerCheck->start();
+    }
+}
+
+} // namespace qrv::gui

@@ -1,0 +1,206 @@
+#pragma once
+
+#include "engine/CheckRun.h"
+#include "engine/CheckView.h"
+#include "engine/ServerList.h"
+
+#include <QMainWindow>
+#include <QPixmap>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace qrv::engine {
+class TIdHTTP;
+}
+namespace qrv::platform {
+class TGlobalHotKey;
+}
+
+namespace qrv::gui {
+
+class TFormAbout;
+class TFormServers;
+class TFormUpdate;
+class TformSettings;
+class TGridColumn;
+class TServerGridDelegate;
+class TServerTableModel;
+class TTrayIcon;
+class TUiDispatcher;
+
+// Thrown after a fatal start-up stop when the stop handler returns (tests); the program entry
+// never sees it because the real handler ends the process.
+struct TFatalStop {};
+
+struct TMainFormOptions {
+    // The server list file; empty: "QRV.xml" beside the executable.
+    std::string ServerListPath;
+    // The check run's pause; empty: a real sleep.
+    std::function<void(int milliseconds)> Pause;
+    // Ends the process after a fatal start-up error; empty: at once, with exit status 0.
+    std::function<void()> FatalStop;
+    // Start the update check at the end of start-up.
+    bool UpdateCheck = true;
+};
+
+// The main window `TMainForm`. Its creation runs the start-up sequence; it owns the server
+// list, the check timer, the HTTP client, the tray icon and the shell's state, and it is the
+// check run's view (every call of the run is carried out here on the user-interface thread).
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(TMainFormOptions options = {});
+    ~TMainForm() override;
+
+    // The four other windows, created after this one; the actions open them.
+    void SetDialogs(TformSettings* settings, TFormServers* servers, TFormAbout* about,
+                    TFormUpdate* update);
+
+    // Shell operations.
+    void StartUp();
+    void timerCheckTimer();
+    void StartCheckRun();
+    void ApplySettings();
+    void actionQuitExecute();
+
+    // Actions of the window (each does nothing while its action is disabled).
+    void actionShowExecute();
+    void actionHideExecute();
+    void actionLogExecute();
+    void actionLogClearExecute();
+    void actionSettingsExecute();
+    void actionServerAddExecute();
+    void actionServerEditExecute();
+    void actionServerDeleteExecute();
+    void actionServerActivateExecute();
+    void actionServerDeactivateExecute();
+    void actionServerActivateAllExecute();
+    void actionHelpContextExecute();
+    void actionHelpAboutExecute();
+    void TrayIconDblClick();
+    void HotKeyPressed(int id);
+    void buttonWarningClick();
+
+    // State read by tests and the program entry.
+    bool Quitting() const { return quitting_; }
+    std::int32_t HotkeyId() const { return hotkeyId_; }
+    bool StartUpFinished() const { return !startingUp_; }
+    bool RunInProgress() const;
+    std::string StatusText() const;
+    std::string SemaforHint() const;
+    int SemaforImage() const { return semaforImage_; }
+    const std::string& ServerListPath() const { return listPath_; }
+    engine::ICheckView& View();
+    TServerTableModel& GridModel() { return *gridModel_; }
+
+    // Components, named as in the window's design.
+    engine::TServerList setServer;
+    std::shared_ptr<engine::TIdHTTP> IdHTTP;
+    QTimer* timerCheck = nullptr;
+    TTrayIcon* TrayIcon = nullptr;
+    QWidget* panelHeader = nullptr;
+    QLabel* imageHeader = nullptr;
+    QLabel* imageMode = nullptr;
+    QToolButton* buttonWarning = nullptr;
+    QLabel* imageSemafor = nullptr;
+    QTableView* gridLink = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QMenu* popupTray = nullptr;
+    QMenu* menuApplication = nullptr;
+    QMenu* menuServers = nullptr;
+    QMenu* menuStats = nullptr;
+    QMenu* menuHelp = nullptr;
+    QAction* actionQuit = nullptr;
+    QAction* actionShow = nullptr;
+    QAction* actionHide = nullptr;
+    QAction* actionLog = nullptr;
+    QAction* actionLogClear = nullptr;
+    QAction* actionSettings = nullptr;
+    QAction* actionServerAdd = nullptr;
+    QAction* actionServerEdit = nullptr;
+    QAction* actionServerDelete = nullptr;
+    QAction* actionServerActivate = nullptr;
+    QAction* actionServerDeactivate = nullptr;
+    QAction* actionServerActivateAll = nullptr;
+    QAction* actionHelpContext = nullptr;
+    QAction* actionHelpAbout = nullptr;
+    QAction* actionGenerate = nullptr;
+
+Q_SIGNALS:
+    // The window has closed for good (quit); the program entry ends the event loop.
+    void Closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
+    bool eventFilter(QObject* watched, QEvent* event) override;  // gridLinkKeyDown
+
+private:
+    class TView;
+
+    void CreateComponents();
+    void CreateActions();
+    void CreateMenus();
+    void CreateFieldObjects();
+    void FormCreate();
+    void ConnectList();
+    void SyncSelection();
+    void UpdateServerActions();  // the rule at the end of a run
+    void setServerAfterInsert();
+    void setServerAfterDelete();
+    void ListChanged();
+    void SetCheckInterval(std::int32_t seconds);
+    void RegisterHotKey();
+    void PreserveUnreadableList();
+    [[noreturn]] void FatalStop(const std::string& text);
+    engine::TCheckContext CheckContext();
+    QAction* ServerAction(engine::TServerAction action) const;
+
+    // Effects of the check run, carried out on the user-interface thread.
+    void SetStatusText(const std::string& text);
+    void SetSemaforImage(int index);
+    void SetSemaforHint(const std::string& hint);
+    void SetGridEnabled(bool enabled);
+    void SetTimerEnabled(bool enabled);
+
+    TMainFormOptions options_;
+    std::string listPath_;
+    TUiDispatcher* dispatcher_ = nullptr;
+    std::unique_ptr<TView> view_;
+    platform::TGlobalHotKey* hotKey_ = nullptr;
+    TServerTableModel* gridModel_ = nullptr;
+    TServerGridDelegate* gridDelegate_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    std::array<QPixmap, 3> semaforPictures_;
+    int semaforImage_ = -1;
+
+    TformSettings* formSettings_ = nullptr;
+    TFormServers* formServers_ = nullptr;
+    TFormAbout* formAbout_ = nullptr;
+    TFormUpdate* formUpdate_ = nullptr;
+
+    // Shell state.
+    bool quitting_ = false;
+    std::int32_t hotkeyId_ = 0;
+    std::unique_ptr<engine::TQRVCheck> checkThread_;
+    std::atomic<std::int32_t> runErrorCount_{0};
+    bool startingUp_ = true;
+    bool tickPending_ = false;
+    bool intervalValid_ = false;
+    bool bulk_ = false;        // a walk over the whole list: the grid catches up afterwards
+    bool syncing_ = false;     // the selection is being moved to the list's cursor
+};
+
+} // namespace qrv::gui

@@ -1,0 +1,73 @@
+// The program entry: single instance, the five windows, the event loop.
+
+#include "i18n/Translate.h"
+#include "platform/SingleInstance.h"
+#include "shell/app/Application.h"
+#include "shell/app/EndSignals.h"
+#include "shell/app/MessageBox.h"
+#include "shell/app/Program.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+bool Empty(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr || *value == '\0';
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace qrv::gui;
+
+    // A second start ends at once, even while the first instance runs hidden in the tray.
+    if (!qrv::platform::AcquireSingleInstance()) {
+        return 0;
+    }
+    // Without any display Qt would abort; run on the offscreen platform instead.
+    if (Empty("DISPLAY") && Empty("WAYLAND_DISPLAY") && Empty("QT_QPA_PLATFORM")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+
+    TQRVApplication app(argc, argv);
+    // The X11 class of our windows; what the desktop and the instance test know us by.
+    TQRVApplication::setApplicationName(QStringLiteral("Ostrelle.Quorvane.0.9"));
+    TQRVApplication::setQuitOnLastWindowClosed(false);
+    if (TQRVApplication::platformName() == QStringLiteral("offscreen")) {
+        // Nobody can answer a box there: each gets its safe answer and its text goes to stderr.
+        MessageBoxSeam::SetUnattended(true);
+    }
+
+    // A catalogue problem may be found on any thread; its box waits for the event loop.
+    qrv::i18n::SetLocalizationNotifier([&app](const std::string& caption, const std::string& text) {
+        QMetaObject::invokeMethod(
+            &app, [caption, text] { ShowMessageBox(nullptr, caption, text, TMessageIcon::Warning); },
+            Qt::QueuedConnection);
+    });
+
+    TEndSignals endSignals;
+    int status = 0;
+    {
+        auto program = std::make_unique<TProgram>();
+        TMainForm& mainForm = program->MainForm();
+        QObject::connect(&mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::quit(); });
+        QObject::connect(&endSignals, &TEndSignals::EndRequested, &mainForm,
+                         [&mainForm](int) { Guarded([&] { mainForm.actionQuitExecute(); }); });
+        mainForm.show();
+        TQRVApplication::exec();
+        // Closing the windows closes the list, which saves it when it changed.
+        program.reset();
+    }
+    std::fflush(nullptr);
+    // The update check is never waited for: end here rather than let static destructors run
+    // under a thread that may still be posting.
+    ::_exit(status);
+}

@@ -1,0 +1,222 @@
+#include "shell/app/ServerGrid.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QPainter>
+#include <QPalette>
+
+#include <string>
+
+namespace qrv::gui {
+
+std::optional<int> StatusPictureIndex(const std::string& status) {
+    if (status == "ERR_LOAD") {
+        return 0;
+    }
+    if (status == "CHECK") {
+        return 1;
+    }
+    if (status == "OK") {
+        return 2;
+    }
+    if (status == "ERR_RESP" || status == "ERR_SLOW") {
+        return 3;
+    }
+    if (status == "OFFLINE") {
+        return 4;
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TField::TField(const QString& fieldName, QObject* parent)
+    : QObject(parent), fieldName_(fieldName) {}
+
+std::optional<engine::TField> TField::Bound() const {
+    const std::string name = fieldName_.toStdString();
+    for (int i = 0; i < engine::kFieldCount; ++i) {
+        const auto field = static_cast<engine::TField>(i);
+        if (engine::FieldName(field) == name) {
+            return field;
+        }
+    }
+    return std::nullopt;
+}
+
+TFieldDef::TFieldDef(const QString& name, QObject* parent) : QObject(parent), name_(name) {}
+
+TGridColumn::TGridColumn(const QString& title, const QString& fieldName, int width,
+                         QObject* parent)
+    : QObject(parent), title_(title), fieldName_(fieldName), width_(width) {}
+
+void TGridColumn::SetTitle(const QString& title) {
+    if (title == title_) {
+        return;
+    }
+    title_ = title;
+    Q_EMIT TitleChanged();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TServerTableModel::TServerTableModel(engine::TServerList& list, std::vector<TField*> fields,
+                                     std::vector<TGridColumn*> columns, QObject* parent)
+    : QAbstractTableModel(parent), list_(list), fields_(std::move(fields)),
+      columns_(std::move(columns)) {
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const int section = static_cast<int>(i);
+        connect(columns_[i], &TGridColumn::TitleChanged, this,
+                [this, section] { Q_EMIT headerDataChanged(Qt::Horizontal, section, section); });
+    }
+    rows_ = list_.Active() ? list_.RecordCount() : 0;
+}
+
+int TServerTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+
+int TServerTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+std::optional<engine::TField> TServerTableModel::FieldOf(const QString& fieldName) const {
+    if (fieldName.isEmpty()) {
+        return std::nullopt;
+    }
+    for (const TField* field : fields_) {
+        if (field->FieldName() == fieldName) {
+            return field->Bound();
+        }
+    }
+    return std::nullopt;
+}
+
+std::string TServerTableModel::CellText(int row, int column) const {
+    if (row < 0 || row >= rows_ || column < 0 || column >= static_cast<int>(columns_.size())) {
+        return {};
+    }
+    const std::optional<engine::TField> field =
+        FieldOf(columns_[static_cast<std::size_t>(column)]->FieldName());
+    if (!field) {
+        return {};
+    }
+    if (*field == engine::TField::LoadTime || *field == engine::TField::Timeout) {
+        return std::to_string(list_.AsIntegerAt(row, *field));
+    }
+    return list_.AsStringAt(row, *field);
+}
+
+bool TServerTableModel::RowActive(int row) const {
+    const std::optional<engine::TField> field = FieldOf(QStringLiteral("Active"));
+    if (!field || row < 0 || row >= rows_) {
+        return true;
+    }
+    return list_.AsBooleanAt(row, *field);
+}
+
+std::string TServerTableModel::RowStatus(int row) const {
+    const std::optional<engine::TField> field = FieldOf(QStringLiteral("Status"));
+    if (!field || row < 0 || row >= rows_) {
+        return {};
+    }
+    return list_.AsStringAt(row, *field);
+}
+
+QVariant TServerTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) {
+        return {};
+    }
+    return QString::fromStdString(CellText(index.row(), index.column()));
+}
+
+QVariant TServerTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 ||
+        section >= static_cast<int>(columns_.size())) {
+        return {};
+    }
+    const TGridColumn* column = columns_[static_cast<std::size_t>(section)];
+    switch (role) {
+    case Qt::DisplayRole:
+        return column->Title();
+    case Qt::FontRole:
+        if (column->FieldName() == QStringLiteral("Name")) {
+            QFont bold = QApplication::font();
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+void TServerTableModel::ListChanged() {
+    const int rows = list_.Active() ? list_.RecordCount() : 0;
+    if (rows != rows_) {
+        beginResetModel();
+        rows_ = rows;
+        endResetModel();
+        return;
+    }
+    if (rows_ > 0) {
+        Q_EMIT dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TServerGridDelegate::TServerGridDelegate(const TServerTableModel& model,
+                                         std::array<QPixmap, 5> statusPictures, QObject* parent)
+    : QStyledItemDelegate(parent), model_(model), statusPictures_(std::move(statusPictures)) {}
+
+void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    const int row = index.row();
+    const int column = index.column();
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    const QPalette& palette = option.palette;
+
+    QColor background = palette.color(QPalette::Base);
+    if (column == 1) {
+        // The name column has the menu colour of its own.
+        background = QApplication::palette("QMenu").color(QPalette::Base);
+    }
+    if (selected) {
+        background = palette.color(QPalette::Highlight);
+    }
+    if (!model_.RowActive(row)) {
+        background = InactiveColor();
+    }
+    const QColor foreground =
+        palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+
+    painter->save();
+    painter->fillRect(option.rect, background);
+    const QString text = QString::fromStdString(model_.CellText(row, column));
+    if (!text.isEmpty()) {
+        painter->setPen(foreground);
+        painter->setFont(option.font);
+        const QRect textRect = option.rect.adjusted(2, 0, -2, 0);
+        // A description may hold line breaks (socket errors do); the cell shows one line.
+        QString line = text;
+        line.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
+    }
+    if (column == 0) {
+        const std::optional<int> picture = StatusPictureIndex(model_.RowStatus(row));
+        if (picture) {
+            const QRect square(option.rect.topLeft(), QSize(16, 16));
+            // The list's white background fills the transparent parts of the picture.
+            painter->fillRect(square, Qt::white);
+            painter->drawPixmap(square, statusPictures_[static_cast<std::size_t>(*picture)]);
+        }
+    }
+    painter->restore();
+}
+
+} // namespace qrv::gui

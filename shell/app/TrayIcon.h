@@ -1,0 +1,74 @@
+#pragma once
+
+#include "engine/CheckView.h"
+
+#include <QIcon>
+#include <QObject>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace qrv::gui {
+
+// The notification-area limits, in characters.
+inline constexpr int kTrayHintMax = 127;
+inline constexpr int kBalloonTitleMax = 63;
+inline constexpr int kBalloonTextMax = 255;
+// The notification area keeps a balloon at least this long, whatever time-out is asked for.
+inline constexpr int kBalloonMinMs = 10000;
+
+// The application title shown as the first tray hint: the executable's file name without its
+// folder and without everything from its first "." on, every character after the first in
+// lower case.
+std::string ApplicationTitle(const std::string& executablePath);
+
+// Owner of the tray icon `TrayIcon`. It keeps its picture, hint and last balloon whether or not
+// a notification area exists, checks for one (a tray host may start after us) and degrades
+// quietly where there is none.
+class TTrayIcon : public QObject {
+    Q_OBJECT
+public:
+    struct TBalloon {
+        std::string Title;
+        std::string Text;
+        int TimeoutMs = 0;
+        engine::TBalloonIcon Icon = engine::TBalloonIcon::None;
+    };
+
+    TTrayIcon(std::vector<QIcon> images, QObject* parent = nullptr);
+    ~TTrayIcon() override;
+
+    void SetPopupMenu(QMenu* menu);
+    void SetImageIndex(int index);  // out-of-range indices are ignored
+    int ImageIndex() const { return imageIndex_; }
+    void SetHint(const std::string& hint);  // cut to kTrayHintMax characters
+    const std::string& Hint() const { return hint_; }
+    // Replaces the balloon shown before; title and text cut to the notification-area limits.
+    void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
+                     engine::TBalloonIcon icon);
+    const std::optional<TBalloon>& LastBalloon() const { return lastBalloon_; }
+
+    bool Available() const;
+    bool Visible() const;
+
+Q_SIGNALS:
+    void DoubleClicked();
+
+private:
+    void PollTray();
+
+    std::vector<QIcon> images_;
+    QSystemTrayIcon* icon_ = nullptr;
+    QTimer* poll_ = nullptr;
+    int imageIndex_ = 0;
+    std::string hint_;
+    std::optional<TBalloon> lastBalloon_;
+    bool available_ = false;
+};
+
+} // namespace qrv::gui
