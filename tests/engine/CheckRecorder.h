@@ -6,11 +6,13 @@
 
 #include "engine/CheckView.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,7 +53,20 @@ inline const char* IconName(TBalloonIcon icon) {
 
 class TCheckRecorder : public ICheckView {
 public:
-    TCheckRecorder() : ui_([this] { UiLoop(); }) {}
+    enum class TUiMode {
+        OwnThread,      // a thread of the recorder serves the hand-overs
+        ServedByWaiter, // the constructing thread is the "UI" thread; it serves only inside
+                        // ServePending, as the main window does while it waits for a run
+    };
+
+    explicit TCheckRecorder(TUiMode mode = TUiMode::OwnThread) : mode_(mode) {
+        if (mode_ == TUiMode::OwnThread) {
+            ui_ = std::thread([this] { UiLoop(); });
+            uiId_ = ui_.get_id();
+        } else {
+            uiId_ = std::this_thread::get_id();
+        }
+    }
 
     ~TCheckRecorder() override {
         {
@@ -59,7 +74,9 @@ public:
             stop_ = true;
         }
         wake_.notify_all();
-        ui_.join();
+        if (ui_.joinable()) {
+            ui_.join();
+        }
     }
 
     TCheckRecorder(const TCheckRecorder&) = delete;
@@ -91,7 +108,7 @@ public:
         events_.clear();
     }
 
-    bool OnUiThread() const { return std::this_thread::get_id() == ui_.get_id(); }
+    bool OnUiThread() const { return std::this_thread::get_id() == uiId_; }
 
     // Hand-overs that ran on some other thread than the "UI" thread (must stay 0).
     int ForeignCalls() const {
@@ -117,6 +134,10 @@ public:
     void SetTimerEnabled(bool enabled) override { Add(enabled ? "timer 1" : "timer 0"); }
 
     void Synchronize(const std::function<void()>& work) override {
+        if (OnUiThread()) {
+            work();
+            return;
+        }
         TJob job{&work, nullptr, false};
         {
             std::lock_guard lock(mutex_);
@@ -124,15 +145,38 @@ public:
         }
         wake_.notify_all();
         std::unique_lock lock(mutex_);
-        finished_.wait(lock, [&] { return job.Done; });
+        // A hand-over nobody serves would hang the test; it fails the run instead.
+        if (!finished_.wait_for(lock, std::chrono::seconds(20), [&] { return job.Done; })) {
+            for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+                if (*it == &job) {
+                    queue_.erase(it);
+                    ++unserved_;
+                    throw std::runtime_error("hand-over not served");
+                }
+            }
+            finished_.wait(lock, [&] { return job.Done; });
+        }
         lock.unlock();
         if (job.Failure) {
             std::rethrow_exception(job.Failure);
         }
     }
 
-    // The "UI" thread serves itself; a waiting test thread has nothing to do.
-    void ServePending() override {}
+    void ServePending() override {
+        if (mode_ != TUiMode::ServedByWaiter || !OnUiThread()) {
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        while (!queue_.empty()) {
+            RunFront(lock);
+        }
+    }
+
+    // Hand-overs given up because nobody served them (must stay 0).
+    int Unserved() const {
+        std::lock_guard lock(mutex_);
+        return unserved_;
+    }
 
     // Runs `work` on the "UI" thread (test set-up and inspection of the list).
     void OnUi(const std::function<void()>& work) { Synchronize(work); }
@@ -152,6 +196,21 @@ private:
         bool Done = false;
     };
 
+    // Runs the first queued hand-over; `lock` is held on entry and on return.
+    void RunFront(std::unique_lock<std::mutex>& lock) {
+        TJob* job = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        try {
+            (*job->Work)();
+        } catch (...) {
+            job->Failure = std::current_exception();
+        }
+        lock.lock();
+        job->Done = true;
+        finished_.notify_all();
+    }
+
     void UiLoop() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -159,17 +218,7 @@ private:
             if (queue_.empty()) {
                 return;
             }
-            TJob* job = queue_.front();
-            queue_.pop_front();
-            lock.unlock();
-            try {
-                (*job->Work)();
-            } catch (...) {
-                job->Failure = std::current_exception();
-            }
-            lock.lock();
-            job->Done = true;
-            finished_.notify_all();
+            RunFront(lock);
         }
     }
 
@@ -179,8 +228,11 @@ private:
     std::deque<TJob*> queue_;
     std::vector<std::string> events_;
     int foreignCalls_ = 0;
+    int unserved_ = 0;
     bool stop_ = false;
+    const TUiMode mode_;
     std::thread ui_;
+    std::thread::id uiId_;
 };
 
 } // namespace qrv::engine::testing
