@@ -28,8 +28,8 @@ struct TAppConfig {
 // A whole copy of `AppConfig`, safe from any thread while LoadConfig replaces it.
 TAppConfig AppConfig();
 
-void LoadConfig();          // throws qrv::Error; fields read before the failing one are kept
-void WriteDefaultConfig();  // throws qrv::Error
+void LoadConfig();         // throws qrv::Error; fields read before the failing one are kept
+void WriteDefaultConfig(); // throws qrv::Error
 bool AutostartState();
 void SetAutostart(bool on);
 

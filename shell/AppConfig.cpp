@@ -1,0 +1,309 @@
+#include "shell/AppConfig.h"
+
+#include "platform/Error.h"
+#include "platform/IntConv.h"
+#include "platform/Paths.h"
+
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qrv::shell {
+
+using platform::REG_DWORD;
+using platform::REG_EXPAND_SZ;
+using platform::REG_SZ;
+using platform::TRegistryKey;
+
+namespace {
+
+constexpr char kLogFileName[] = "/QRV.log";
+constexpr char kDesktopGroup[] = "[Desktop Entry]";
+constexpr off_t kMaxDesktopFileSize = 64 * 1024;
+
+// Guards the published configuration and the executable path override.
+std::mutex& ConfigMutex() {
+    static std::mutex m;
+    return m;
+}
+
+TAppConfig& PublishedConfig() {
+    static TAppConfig config;
+    return config;
+}
+
+std::string& ExecutablePathOverride() {
+    static std::string path;
+    return path;
+}
+
+void Publish(const TAppConfig& config) {
+    std::lock_guard lock(ConfigMutex());
+    PublishedConfig() = config;
+}
+
+std::string ExecutablePath() {
+    {
+        std::lock_guard lock(ConfigMutex());
+        if (!ExecutablePathOverride().empty()) {
+            return ExecutablePathOverride();
+        }
+    }
+    return platform::ExecutablePath();
+}
+
+std::string ValueText(std::string_view name) {
+    return "Configuration value '" + std::string(name) + "'";
+}
+
+void Write(TRegistryKey& key, std::string_view name, bool ok) {
+    if (!ok) {
+        throw Error("Unable to write " + ValueText(name) + ": " + key.LastError());
+    }
+}
+
+// The Exec value of a desktop entry is a string (escapes \s \n \t \r \\) holding a command
+// line whose double-quoted arguments escape " ` $ and \ with a backslash, and whose literal
+// percent signs are doubled.
+std::string EncodeExec(const std::string& path) {
+    std::string quoted = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+        if (c == '%') {
+            quoted += '%';
+        }
+    }
+    quoted += '"';
+    std::string out;
+    for (const char c : quoted) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Reverses EncodeExec and drops every double quote, so that a path written with or without
+// quotes reads back as the path.
+std::string DecodeExec(std::string_view value) {
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[i + 1];
+            const char* plain = next == 's'    ? " "
+                                : next == 'n'  ? "\n"
+                                : next == 't'  ? "\t"
+                                : next == 'r'  ? "\r"
+                                : next == '\\' ? "\\"
+                                               : nullptr;
+            if (plain != nullptr) {
+                unescaped += plain;
+                ++i;
+                continue;
+            }
+        }
+        unescaped += value[i];
+    }
+    std::string out;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < unescaped.size(); ++i) {
+        const char c = unescaped[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if (inQuotes && c == '\\' && i + 1 < unescaped.size() &&
+                   std::string_view("\"`$\\").find(unescaped[i + 1]) != std::string_view::npos) {
+            out += unescaped[++i];
+        } else if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') {
+            out += '%';
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The Exec value of the [Desktop Entry] group, or "" when there is none.
+std::string ExecOfDesktopEntry(std::string_view text) {
+    bool inEntry = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!line.empty() && line.front() == '[') {
+            inEntry = line == kDesktopGroup;
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (!inEntry || eq == std::string_view::npos) {
+            continue;
+        }
+        std::string_view key = line.substr(0, eq);
+        while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) {
+            key.remove_suffix(1);
+        }
+        if (key != "Exec") {
+            continue;
+        }
+        std::string_view value = line.substr(eq + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+            value.remove_prefix(1);
+        }
+        return std::string(value);
+    }
+    return {};
+}
+
+} // namespace
+
+TAppConfig AppConfig() {
+    std::lock_guard lock(ConfigMutex());
+    return PublishedConfig();
+}
+
+std::string ReadConfigText(const TRegistryKey* key, std::string_view name) {
+    const auto value = key != nullptr ? key->QueryValue(name) : std::nullopt;
+    if (!value || value->Data.empty()) {
+        return {};
+    }
+    if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ) {
+        throw Error(ValueText(name) + " is not a text");
+    }
+    return platform::DecodeRegString(value->Data);
+}
+
+bool ReadConfigFlag(const TRegistryKey* key, std::string_view name) {
+    const auto value = key != nullptr ? key->QueryValue(name) : std::nullopt;
+    if (!value) {
+        throw Error(ValueText(name) + " is missing");
+    }
+    if (value->Type != REG_DWORD || value->Data.size() != 4) {
+        throw Error(ValueText(name) + " is not a 4-byte REG_DWORD");
+    }
+    return key->QueryDword(name).value_or(0) != 0;
+}
+
+std::int32_t ReadConfigNumber(const TRegistryKey* key, std::string_view name) {
+    const std::string text = ReadConfigText(key, name);
+    const auto number = platform::StrToInt(text);
+    if (!number) {
+        throw Error(ValueText(name) + " is not a whole number: '" + text + "'");
+    }
+    return *number;
+}
+
+void LoadConfig() {
+    // One load at a time; readers meanwhile keep seeing the previous whole configuration.
+    static std::mutex loadMutex;
+    std::lock_guard loadLock(loadMutex);
+    TAppConfig next = AppConfig();
+    const auto key = TRegistryKey::Create(kConfigKey, false);
+    const TRegistryKey* k = key.get();
+    try {
+        next.Version = ReadConfigText(k, "Version");
+        next.CheckUpdate = ReadConfigFlag(k, "CheckUpdate");
+        next.VerifyURL = ReadConfigText(k, "VerifyURL");
+        next.VerifyEnabled = ReadConfigFlag(k, "VerifyEnabled");
+        next.LogEnabled = ReadConfigFlag(k, "LogEnabled");
+        next.LogFile = ReadConfigText(k, "LogFile");
+        next.CheckInterval = ReadConfigNumber(k, "CheckInterval");
+        next.BalloonLevel = ReadConfigNumber(k, "BalloonLevel");
+        next.HotkeyEnabled = ReadConfigFlag(k, "HotkeyEnabled");
+        next.Language = ReadConfigText(k, "Language");
+    } catch (...) {
+        // The values read before the failing one take effect.
+        Publish(next);
+        throw;
+    }
+    Publish(next);
+}
+
+void WriteDefaultConfig() {
+    const auto key = TRegistryKey::Create(kConfigKey, true);
+    if (!key) {
+        throw Error(std::string("Unable to open the registry key 'HKEY_LOCAL_MACHINE\\") +
+                    kConfigKey + "' for writing");
+    }
+    const std::string exeDir = platform::DirectoryOf(ExecutablePath());
+    TRegistryKey& k = *key;
+    Write(k, "Version", k.SetString("Version", kVersion));
+    Write(k, "CheckUpdate", k.SetDword("CheckUpdate", 1));
+    Write(k, "VerifyURL", k.SetString("VerifyURL", "http://"));
+    Write(k, "VerifyEnabled", k.SetDword("VerifyEnabled", 0));
+    Write(k, "CheckInterval", k.SetString("CheckInterval", "300"));
+    Write(k, "LogFile", k.SetString("LogFile", exeDir + kLogFileName));
+    Write(k, "LogEnabled", k.SetDword("LogEnabled", 1));
+    Write(k, "BalloonLevel", k.SetString("BalloonLevel", "3"));
+    Write(k, "HotkeyEnabled", k.SetDword("HotkeyEnabled", 0));
+    Write(k, "Language", k.SetString("Language", "en"));
+    k.Close();
+}
+
+std::string AutostartFilePath() {
+    return platform::MachineConfigDir() + "/autostart/" + kAutostartName + ".desktop";
+}
+
+bool AutostartState() {
+    const std::string path = AutostartFilePath();
+    const std::string exe = ExecutablePath();
+    struct stat st {};
+    std::string text;
+    if (exe.empty() || ::stat(path.c_str(), &st) != 0 || st.st_size > kMaxDesktopFileSize ||
+        !platform::ReadWholeFile(path, text)) {
+        return false;
+    }
+    return DecodeExec(ExecOfDesktopEntry(text)) == exe;
+}
+
+void SetAutostart(bool on) {
+    const std::string path = AutostartFilePath();
+    if (!on) {
+        ::unlink(path.c_str()); // a missing entry is no error; failures stay silent
+        return;
+    }
+    if (!platform::CreateDirectories(platform::DirectoryOf(path))) {
+        return;
+    }
+    const std::string entry = std::string(kDesktopGroup) +
+                              "\n"
+                              "Type=Application\n"
+                              "Version=1.5\n"
+                              "Name=Quorvane\n"
+                              "Comment=Website availability monitor\n"
+                              "Exec=" +
+                              EncodeExec(ExecutablePath()) +
+                              "\n"
+                              "Terminal=false\n"
+                              "X-GNOME-Autostart-enabled=true\n";
+    try {
+        platform::WriteFileAtomically(path, entry);
+    } catch (const Error&) {
+        // The entry stays as it was; nothing is reported.
+    }
+}
+
+void SetExecutablePathForTesting(std::string path) {
+    std::lock_guard lock(ConfigMutex());
+    ExecutablePathOverride() = std::move(path);
+}
+
+} // namespace qrv::shell
