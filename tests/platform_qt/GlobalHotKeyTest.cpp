@@ -1,20 +1,17 @@
-#include "X11Session.h"
-
-#include "platform/Paths.h"
 #include "platform/qt/GlobalHotKey.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #if QRV_HAVE_XCB
@@ -27,228 +24,174 @@ using namespace qrv::platform;
 
 namespace {
 
-// Runs a program to its end; its exit status, or -1.
-int RunProgram(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
-    std::vector<char*> argv;
+// Runs a program to its end, with extra environment entries first; its exit status or -1.
+int RunProgram(std::vector<std::string> args, std::vector<std::string> env = {}) {
+    std::vector<char*> argv, envp;
     for (auto& a : args)
         argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText(extraEnv);
     for (char** e = environ; *e != nullptr; ++e)
-        envText.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : envText)
+        env.emplace_back(*e);
+    for (auto& e : env)
         envp.push_back(e.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = -1;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0 ||
+        ::waitpid(pid, &status, 0) != pid)
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void Key(const std::string& keys) {
-    ASSERT_EQ(RunProgram({"xdotool", "key", keys}), 0) << keys;
-}
-
-// Serves the event loop until `done` holds (bounded, so a lost key press fails, not hangs).
-template <typename F> bool ServeUntil(F done) {
-    for (int i = 0; i < 2000; ++i) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-TEST(GlobalAtom, OneAtomPerNameForTheWholeProcess) {
+TEST(GlobalHotKey, AtomsAreStablePerNameAndRegistrationWithoutX11FailsQuietly) {
     const std::uint16_t show = GlobalAddAtom("HotkeyShow");
-    struct {
-        const char* Name;
-        bool SameAsShow;
-    } const rows[] = {
-        {"HotkeyShow", true},  {"hotkeyshow", true},   {"HOTKEYSHOW", true},
-        {"HotkeyHide", false}, {"HotkeyShow ", false},
-    };
     EXPECT_GE(show, 0xC000);
-    for (const auto& row : rows) {
-        const std::uint16_t atom = GlobalAddAtom(row.Name);
-        EXPECT_GE(atom, 0xC000) << row.Name;
-        EXPECT_EQ(atom == show, row.SameAsShow) << row.Name;
-    }
-    EXPECT_NE(GlobalAddAtom("HotkeyHide"), GlobalAddAtom("HotkeyShow "));
+    EXPECT_EQ(GlobalAddAtom("hotkeySHOW"), show);
+    EXPECT_NE(GlobalAddAtom("HotkeyShow "), show);
     EXPECT_EQ(GlobalAddAtom(""), 0);
-}
 
-TEST(GlobalHotKeyWithoutX11, RegistrationFailsQuietly) {
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        // Run this one test again in a process of its own without X.
-        EXPECT_EQ(RunProgram({ExecutablePath(), "--gtest_filter=GlobalHotKeyWithoutX11.*"},
-                             {"QRV_NO_XVFB=1"}),
-                  0);
+        // Run this test again in a process of its own without X.
+        EXPECT_EQ(
+            RunProgram({ExecutablePath(), "--gtest_filter=GlobalHotKey.Atoms*"}, {"QRV_NO_XVFB=1"}),
+            0);
         return;
     }
     TGlobalHotKey hotKey;
-    EXPECT_FALSE(hotKey.RegisterHotKey(1, MOD_ALT | MOD_CONTROL, VK_W));
-    EXPECT_FALSE(hotKey.UnregisterHotKey(1));
+    EXPECT_FALSE(hotKey.RegisterHotKey(show, MOD_ALT | MOD_CONTROL, VK_W));
+    EXPECT_FALSE(hotKey.UnregisterHotKey(show));
 }
 
 #if QRV_HAVE_XCB
 
-// A second X client, as another program holding keys would be.
+constexpr std::uint16_t CtrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+constexpr std::uint16_t Locks[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
+                                   XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+
+// Another X client, as another program holding keys would be.
 class TOtherClient {
 public:
     TOtherClient() : Connection(xcb_connect(nullptr, nullptr)) {
         Root = xcb_setup_roots_iterator(xcb_get_setup(Connection)).data->root;
     }
     ~TOtherClient() { xcb_disconnect(Connection); }
-
-    xcb_keycode_t KeyCode(xcb_keysym_t sym) {
-        const xcb_setup_t* setup = xcb_get_setup(Connection);
-        auto* reply = xcb_get_keyboard_mapping_reply(
-            Connection,
-            xcb_get_keyboard_mapping(
-                Connection, setup->min_keycode,
-                static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1)),
-            nullptr);
-        xcb_keycode_t code = 0;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
-        for (int i = 0; code == 0 && i < xcb_get_keyboard_mapping_keysyms_length(reply); ++i)
-            if (syms[i] == sym)
-                code =
-                    static_cast<xcb_keycode_t>(setup->min_keycode + i / reply->keysyms_per_keycode);
-        std::free(reply);
-        return code;
-    }
-    // Whether the grab was granted.
-    bool Grab(xcb_keysym_t sym, std::uint16_t modifiers) {
+    // Whether the grab of Ctrl+Alt+<letter> with `locks` was granted.
+    bool Grab(char letter, std::uint16_t locks) {
         xcb_generic_error_t* error = xcb_request_check(
-            Connection, xcb_grab_key_checked(Connection, 0, Root, modifiers, KeyCode(sym),
+            Connection, xcb_grab_key_checked(Connection, 0, Root, CtrlAlt | locks, Code(letter),
                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         std::free(error);
         return error == nullptr;
     }
-    void Ungrab(xcb_keysym_t sym, std::uint16_t modifiers) {
-        xcb_ungrab_key(Connection, KeyCode(sym), Root, modifiers);
-        Sync();
+    void Ungrab(char letter, std::uint16_t locks) {
+        xcb_ungrab_key(Connection, Code(letter), Root, CtrlAlt | locks);
+        std::free(xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr));
+    }
+    // Grabs and releases every lock variant; whether all were free.
+    bool AllFree(char letter) {
+        bool all = true;
+        for (std::uint16_t lock : Locks) {
+            all = Grab(letter, lock) && all;
+            Ungrab(letter, lock);
+        }
+        return all;
     }
 
 private:
-    // A round trip, so the server has handled what was sent before.
-    void Sync() {
-        std::free(xcb_get_input_focus_reply(Connection, xcb_get_input_focus(Connection), nullptr));
+    xcb_keycode_t Code(char letter) {
+        const xcb_setup_t* setup = xcb_get_setup(Connection);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        auto* reply = xcb_get_keyboard_mapping_reply(
+            Connection,
+            xcb_get_keyboard_mapping(Connection, setup->min_keycode,
+                                     static_cast<std::uint8_t>(count)),
+            nullptr);
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+        int i = 0;
+        while (i < xcb_get_keyboard_mapping_keysyms_length(reply) &&
+               syms[i] != static_cast<xcb_keysym_t>(letter))
+            ++i;
+        const auto code =
+            static_cast<xcb_keycode_t>(setup->min_keycode + i / reply->keysyms_per_keycode);
+        std::free(reply);
+        return code;
     }
     xcb_connection_t* Connection;
     xcb_window_t Root = 0;
 };
 
-constexpr std::uint16_t CtrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
-constexpr std::uint16_t Locks[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
-                                   XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
-constexpr xcb_keysym_t SymW = 'w', SymQ = 'q';
-
 class GlobalHotKeyX11 : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!qrv::test::X11Available())
+        if (std::getenv("QRV_TEST_X11") == nullptr)
             GTEST_SKIP() << "no Xvfb: the X11 hot key cannot be tried";
-        HotKey = std::make_unique<TGlobalHotKey>();
         QObject::connect(HotKey.get(), &TGlobalHotKey::HotKeyPressed,
                          [this](int id) { Pressed.push_back(id); });
     }
-    std::unique_ptr<TGlobalHotKey> HotKey;
+    static void Key(const std::string& keys) {
+        ASSERT_EQ(RunProgram({"xdotool", "key", keys}), 0) << keys;
+    }
+    // Serves the event loop until a hot key arrives (bounded: a lost press fails, not hangs).
+    std::vector<int> Arrived() {
+        for (int i = 0; i < 2000 && Pressed.empty(); ++i) {
+            QCoreApplication::processEvents();
+            ::usleep(5000);
+        }
+        return std::exchange(Pressed, {});
+    }
+    std::unique_ptr<TGlobalHotKey> HotKey = std::make_unique<TGlobalHotKey>();
     std::vector<int> Pressed;
 };
 
 TEST_F(GlobalHotKeyX11, PressesArriveInEveryLockStateAndOtherKeysDoNot) {
     const int id = GlobalAddAtom("HotkeyShow");
-    constexpr int Sentinel = 99; // a second hot key marking "everything before has arrived"
+    constexpr int Sentinel = 99; // arrives after everything pressed before it
     ASSERT_TRUE(HotKey->RegisterHotKey(id, MOD_ALT | MOD_CONTROL, VK_W));
     ASSERT_TRUE(HotKey->RegisterHotKey(Sentinel, MOD_ALT | MOD_CONTROL, '9'));
-
-    struct {
-        const char* State;
-        std::vector<std::string> Toggles;
-    } const rows[] = {
-        {"no locks", {}},
-        {"NumLock", {"Num_Lock"}},
-        {"CapsLock", {"Caps_Lock"}},
-        {"NumLock and CapsLock", {"Num_Lock", "Caps_Lock"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.State);
-        for (const auto& t : row.Toggles)
+    const std::vector<std::vector<std::string>> lockToggles = {
+        {}, {"Num_Lock"}, {"Caps_Lock"}, {"Num_Lock", "Caps_Lock"}};
+    for (const auto& toggles : lockToggles) {
+        SCOPED_TRACE(toggles.empty() ? "no locks" : toggles.back() + " and more");
+        for (const auto& t : toggles)
             Key(t);
-        Pressed.clear();
         Key("ctrl+alt+w");
-        ASSERT_TRUE(ServeUntil([&] { return !Pressed.empty(); }));
-        EXPECT_EQ(Pressed, std::vector<int>{id});
-
-        Pressed.clear();
-        for (const char* other :
-             {"ctrl+w", "alt+w", "ctrl+alt+shift+w", "super+ctrl+alt+w", "w", "ctrl+alt+q"})
+        EXPECT_EQ(Arrived(), std::vector<int>{id});
+        for (const char* other : {"ctrl+w", "alt+w", "ctrl+alt+shift+w", "super+ctrl+alt+w", "w",
+                                  "ctrl+alt+q", "ctrl+alt+9"})
             Key(other);
-        Key("ctrl+alt+9");
-        ASSERT_TRUE(ServeUntil([&] { return !Pressed.empty(); }));
-        EXPECT_EQ(Pressed, std::vector<int>{Sentinel}) << "a key that was not registered fired";
-        for (const auto& t : row.Toggles)
+        EXPECT_EQ(Arrived(), std::vector<int>{Sentinel}) << "a key not registered fired";
+        for (const auto& t : toggles)
             Key(t);
     }
 }
 
-TEST_F(GlobalHotKeyX11, AKeyHeldElsewhereIsRefusedQuietlyAndNothingOfItIsKept) {
+TEST_F(GlobalHotKeyX11, AKeyHeldElsewhereIsRefusedAndNothingOfItIsKept) {
     TOtherClient other;
-    // The other program holds only the NumLock variant: the whole registration must fail.
-    ASSERT_TRUE(other.Grab(SymQ, CtrlAlt | XCB_MOD_MASK_2));
+    // The other program holds only the NumLock variant: the whole registration fails.
+    ASSERT_TRUE(other.Grab('q', XCB_MOD_MASK_2));
     EXPECT_FALSE(HotKey->RegisterHotKey(7, MOD_ALT | MOD_CONTROL, 'Q'));
-    other.Ungrab(SymQ, CtrlAlt | XCB_MOD_MASK_2);
-    TOtherClient third;
-    for (std::uint16_t lock : Locks)
-        EXPECT_TRUE(third.Grab(SymQ, CtrlAlt | lock)) << "left a grab behind, locks " << lock;
-    for (std::uint16_t lock : Locks)
-        third.Ungrab(SymQ, CtrlAlt | lock);
+    other.Ungrab('q', XCB_MOD_MASK_2);
+    EXPECT_TRUE(TOtherClient().AllFree('q')) << "a partial grab was left behind";
     EXPECT_TRUE(HotKey->RegisterHotKey(7, MOD_ALT | MOD_CONTROL, 'Q')) << "id 7 was kept";
-
-    // While we hold Ctrl+Alt+W, nobody else gets any variant of it.
-    ASSERT_TRUE(HotKey->RegisterHotKey(8, MOD_ALT | MOD_CONTROL, VK_W));
     for (std::uint16_t lock : Locks)
-        EXPECT_FALSE(other.Grab(SymW, CtrlAlt | lock)) << "locks " << lock;
+        EXPECT_FALSE(other.Grab('q', lock)) << "locks " << lock;
 }
 
 TEST_F(GlobalHotKeyX11, RegistrationsAreUniqueAndReleasedByUnregisterAndDestruction) {
     TOtherClient other;
-    const auto othersCanGrabW = [&other] {
-        bool all = true;
-        for (std::uint16_t lock : Locks) {
-            all = other.Grab(SymW, CtrlAlt | lock) && all;
-            other.Ungrab(SymW, CtrlAlt | lock);
-        }
-        return all;
-    };
     ASSERT_TRUE(HotKey->RegisterHotKey(1, MOD_ALT | MOD_CONTROL, VK_W));
-    struct {
-        const char* What;
-        int Id;
-        unsigned Modifiers, Key;
-    } const refused[] = {
-        {"the same id again", 1, MOD_CONTROL, 'Q'},
-        {"the same key under another id", 2, MOD_ALT | MOD_CONTROL, VK_W},
-        {"a key without a known symbol", 3, MOD_CONTROL, 0x20},
-        {"a function key beyond F12", 4, MOD_CONTROL, 0x7C},
-    };
-    for (const auto& row : refused)
-        EXPECT_FALSE(HotKey->RegisterHotKey(row.Id, row.Modifiers, row.Key)) << row.What;
-
+    EXPECT_FALSE(HotKey->RegisterHotKey(1, MOD_CONTROL, 'Q')) << "same id";
+    EXPECT_FALSE(HotKey->RegisterHotKey(2, MOD_ALT | MOD_CONTROL, VK_W)) << "same key";
+    EXPECT_FALSE(HotKey->RegisterHotKey(3, MOD_CONTROL, 0x20)) << "key without a symbol";
+    EXPECT_FALSE(HotKey->RegisterHotKey(4, MOD_CONTROL, 0x7C)) << "F13";
+    EXPECT_FALSE(other.AllFree('w'));
     EXPECT_TRUE(HotKey->UnregisterHotKey(1));
     EXPECT_FALSE(HotKey->UnregisterHotKey(1));
-    EXPECT_TRUE(othersCanGrabW());
-    // Registering again under the same id works, as the settings dialog does it.
+    EXPECT_TRUE(other.AllFree('w'));
+    // Registering again under the same id works, as saving the settings does it.
     ASSERT_TRUE(HotKey->RegisterHotKey(1, MOD_ALT | MOD_CONTROL, VK_W));
-    EXPECT_FALSE(othersCanGrabW());
     HotKey.reset();
-    EXPECT_TRUE(othersCanGrabW());
+    EXPECT_TRUE(other.AllFree('w'));
 }
 
 #endif // QRV_HAVE_XCB

@@ -1,10 +1,7 @@
-#include "X11Session.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -17,85 +14,56 @@
 
 namespace {
 
-pid_t ServerPid = -1;
-
-// Starts a private X server and returns its display number, or -1. Xvfb picks a free number and
-// writes it to the descriptor given with -displayfd.
-int StartXvfb() {
+// Starts a private X server; its display number, or -1. Xvfb picks a free number and writes
+// it to the descriptor named by -displayfd. Still one thread here, so fork is safe, and the
+// server dies with us even on a crash.
+int StartXvfb(pid_t& server) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    if (::pipe(fds) != 0 || (server = ::fork()) < 0)
         return -1;
-    std::string args[] = {"Xvfb", "-displayfd", "3",         "-screen",
-                          "0",    "640x480x24", "-nolisten", "tcp"};
-    char* argv[std::size(args) + 1] = {};
-    for (size_t i = 0; i < std::size(args); ++i)
-        argv[i] = args[i].data();
-    // Still a single thread here, so fork is safe; the server dies with us even on a crash.
-    ServerPid = ::fork();
-    if (ServerPid == 0) {
+    if (server == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (fds[1] == 3)
-            ::fcntl(3, F_SETFD, 0);
-        else
-            ::dup2(fds[1], 3);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
-        ::execvp("Xvfb", argv);
+        ::dup2(::open("/dev/null", O_WRONLY), 2);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-screen", "0",
+                 "640x480x24", "-nolisten", "tcp", nullptr);
         ::_exit(127);
     }
     ::close(fds[1]);
-    if (ServerPid < 0) {
-        ::close(fds[0]);
-        return -1;
-    }
     std::string number;
+    char c;
     pollfd pfd{fds[0], POLLIN, 0};
-    while (::poll(&pfd, 1, 20000) > 0) {
-        char c;
-        if (::read(fds[0], &c, 1) != 1 || c == '\n')
-            break;
+    while (::poll(&pfd, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
         number += c;
-    }
     ::close(fds[0]);
-    if (number.empty()) {
-        ::kill(ServerPid, SIGKILL);
-        ::waitpid(ServerPid, nullptr, 0);
-        ServerPid = -1;
-        return -1;
-    }
-    return std::atoi(number.c_str());
+    return number.empty() ? -1 : std::atoi(number.c_str());
 }
 
 } // namespace
 
-namespace qrv::test {
-bool X11Available() {
-    return ServerPid > 0;
-}
-} // namespace qrv::test
-
+// With a display the hot key tests grab keys on it (QRV_TEST_X11 tells them); without Xvfb,
+// or with QRV_NO_XVFB set, everything runs offscreen.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::string runtime = std::filesystem::temp_directory_path().string() + "/qrv-xdg-XXXXXX";
     if (::mkdtemp(runtime.data()) != nullptr)
         ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-
-    const bool listing = GTEST_FLAG_GET(list_tests);
-    const int display = listing || std::getenv("QRV_NO_XVFB") != nullptr ? -1 : StartXvfb();
+    pid_t server = -1;
+    const bool wanted = !GTEST_FLAG_GET(list_tests) && std::getenv("QRV_NO_XVFB") == nullptr;
+    const int display = wanted ? StartXvfb(server) : -1;
+    ::unsetenv("QRV_TEST_X11");
     if (display >= 0) {
         ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    } else {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QRV_TEST_X11", "1", 1);
     }
+    ::setenv("QT_QPA_PLATFORM", display >= 0 ? "xcb" : "offscreen", 1);
     int result = 0;
     {
         QApplication app(argc, argv);
         result = RUN_ALL_TESTS();
     }
-    if (ServerPid > 0) {
-        ::kill(ServerPid, SIGTERM);
-        ::waitpid(ServerPid, nullptr, 0);
+    if (server > 0) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
     }
     std::error_code ignored;
     std::filesystem::remove_all(runtime, ignored);
