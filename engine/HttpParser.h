@@ -104,7 +104,6 @@ private:
     std::string failureText_;
     TPhase phase_ = TPhase::StatusLine;
     std::string line_;
-    bool lineDone_ = false;
     std::size_t headBytes_ = 0;
     std::size_t trailerBytes_ = 0;
     std::size_t trailerCount_ = 0;
