@@ -24,8 +24,8 @@ constexpr int kBalloonTimeoutMs = 5;
 constexpr auto kServeInterval = std::chrono::milliseconds(2);
 
 constexpr std::array<TServerAction, 6> kActions = {
-    TServerAction::Add,        TServerAction::Edit,       TServerAction::Delete,
-    TServerAction::Activate,   TServerAction::Deactivate, TServerAction::ActivateAll,
+    TServerAction::Add,      TServerAction::Edit,       TServerAction::Delete,
+    TServerAction::Activate, TServerAction::Deactivate, TServerAction::ActivateAll,
 };
 
 // What the run needs of one record, read through the hand-over before the fetch.
@@ -198,9 +198,9 @@ void TQRVCheck::RunOnline() {
             // Unsigned and modulo 2^32, so one wrap of the tick counter still gives the duration.
             const std::uint32_t loadTime = endTick - startTick;
             const bool wrongResponse = server.ResponseEnabled && page != server.Response;
-            const bool slow = !wrongResponse && server.TimeoutEnabled &&
-                              static_cast<std::int64_t>(loadTime) >
-                                  static_cast<std::int64_t>(server.Timeout);
+            const bool slow =
+                !wrongResponse && server.TimeoutEnabled &&
+                static_cast<std::int64_t>(loadTime) > static_cast<std::int64_t>(server.Timeout);
             std::string status = "OK";
             std::string result = "OK";
             if (wrongResponse) {
@@ -224,9 +224,9 @@ void TQRVCheck::RunOnline() {
                 Log(FormatText(TranslateText("Wrong response '%s': %s"), {server.Name, page}),
                     "error");
                 if (Config().BalloonLevel > 1) {
-                    Balloon(TranslateText("Response error"),
-                            FormatText(TranslateText("Wrong response '%s': %s"),
-                                       {server.Name, page}));
+                    Balloon(
+                        TranslateText("Response error"),
+                        FormatText(TranslateText("Wrong response '%s': %s"), {server.Name, page}));
                 }
             } else if (slow) {
                 Log(FormatText(TranslateText("Slow load '%s'. Load time %sms."),
@@ -357,7 +357,7 @@ bool StartCheckRun(std::unique_ptr<TQRVCheck>& CheckThread, const TCheckContext&
     if (quitting) {
         return false;
     }
-    CheckThread.reset();  // waits for a run that still goes on
+    CheckThread.reset(); // waits for a run that still goes on
     CheckThread = std::make_unique<TQRVCheck>(context);
     CheckThread->Start();
     return true;

@@ -28,14 +28,14 @@ struct TRunConfig {
 // What a run works on. The objects belong to the main window and must outlive the run.
 struct TCheckContext {
     ICheckView& View;
-    TServerList& List;                    // touched only inside View.Synchronize
+    TServerList& List; // touched only inside View.Synchronize
     TIdHTTP& Http;
-    std::atomic<std::int32_t>& RunErrorCount;  // kept across runs; an offline run leaves it
-    std::function<TRunConfig()> Config;   // called at every moment of use
+    std::atomic<std::int32_t>& RunErrorCount; // kept across runs; an offline run leaves it
+    std::function<TRunConfig()> Config;       // called at every moment of use
     // The event log writer; an error it throws breaks the run off. Empty: nothing is logged.
     std::function<void(std::string_view text, std::string_view category)> WriteLog;
-    std::function<void(int milliseconds)> Pause;  // empty: sleep
-    std::function<std::uint32_t()> Tick;          // empty: platform::GetTickCount
+    std::function<void(int milliseconds)> Pause; // empty: sleep
+    std::function<std::uint32_t()> Tick;         // empty: platform::GetTickCount
 };
 
 // One check run on a thread of its own. Created suspended; Start() runs Execute(). The object
@@ -47,8 +47,8 @@ public:
     TQRVCheck(const TQRVCheck&) = delete;
     TQRVCheck& operator=(const TQRVCheck&) = delete;
 
-    void Start();             // once; later calls do nothing
-    bool Finished() const;    // started and Execute has returned
+    void Start();          // once; later calls do nothing
+    bool Finished() const; // started and Execute has returned
     // Waits for the run to end, calling View.ServePending() meanwhile so that the hand-overs
     // of the run keep being served when the waiting thread is the user-interface thread.
     void WaitFor();
@@ -71,7 +71,7 @@ private:
     std::uint32_t DoTick();
 
     TCheckContext ctx_;
-    bool editPending_ = false;  // touched inside hand-overs only
+    bool editPending_ = false; // touched inside hand-overs only
     std::thread thread_;
     mutable std::mutex mutex_;
     std::mutex joinMutex_;

@@ -37,14 +37,14 @@ public:
     // Sets title, text, time-out and icon kind, then shows it; a new balloon replaces the old.
     virtual void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
                              TBalloonIcon icon) = 0;
-    virtual void SetTrayImage(int index) = 0;           // 0 green, 1 red, 2 yellow
+    virtual void SetTrayImage(int index) = 0; // 0 green, 1 red, 2 yellow
     virtual void SetTrayHint(const std::string& hint) = 0;
-    virtual void SetSemaforHint(const std::string& hint) = 0;  // hint of the traffic light
-    virtual void SetSemaforImage(int index) = 0;        // 0 green, 1 red, 2 yellow; repaint
+    virtual void SetSemaforHint(const std::string& hint) = 0; // hint of the traffic light
+    virtual void SetSemaforImage(int index) = 0;              // 0 green, 1 red, 2 yellow; repaint
     virtual void ShowWarningButton() = 0;
     virtual void SetActionEnabled(TServerAction action, bool enabled) = 0;
-    virtual void SetGridEnabled(bool enabled) = 0;      // and repaint
-    virtual void SetTimerEnabled(bool enabled) = 0;     // ignored (true) while quitting
+    virtual void SetGridEnabled(bool enabled) = 0;  // and repaint
+    virtual void SetTimerEnabled(bool enabled) = 0; // ignored (true) while quitting
 
     // Runs `work` on the thread that owns the server list and waits for it; an error thrown
     // by `work` is rethrown on the caller's thread. The run touches the server list only in here.

@@ -29,8 +29,8 @@ void ShowRunOutcome(ICheckView& view, TRunOutcome outcome, std::int32_t runError
             TranslateText("One or more websites problem. Unable to load or wrong response.");
         view.SetSemaforHint(hint);
         view.SetTrayHint(hint);
-        const std::string count = i18n::TranslatePlural(
-            "Completed with %s error!", "Completed with %s errors!", runErrorCount);
+        const std::string count = i18n::TranslatePlural("Completed with %s error!",
+                                                        "Completed with %s errors!", runErrorCount);
         view.SetStatusText(FormatText(count, {std::to_string(runErrorCount)}));
         image = 1;
         break;

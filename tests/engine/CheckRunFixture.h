@@ -55,9 +55,9 @@ inline std::ostream& operator<<(std::ostream& out, const TRecordState& r) {
 
 // The effects that open every run.
 inline TEvents RunStart(bool verify) {
-    TEvents e = {"action Add 0",        "action Edit 0",       "action Delete 0",
-                 "action Activate 0",   "action Deactivate 0", "action ActivateAll 0",
-                 "grid 0",              "log system Checking..."};
+    TEvents e = {
+        "action Add 0",        "action Edit 0",        "action Delete 0", "action Activate 0",
+        "action Deactivate 0", "action ActivateAll 0", "grid 0",          "log system Checking..."};
     if (verify) {
         Append(e, {"status Verifying connection...", "fetch /verify"});
     }
@@ -124,9 +124,8 @@ public:
 
     // A route that notes "fetch <path>" in the record of effects, then answers.
     void Page(const std::string& path, int code, std::string body, test::THeaderList headers = {}) {
-        server.Route(path, [this, path, code, body = std::move(body),
-                            headers = std::move(headers)](const test::TRecordedRequest&,
-                                                          test::TTestConnection& connection) {
+        server.Route(path, [this, path, code, body = std::move(body), headers = std::move(headers)](
+                               const test::TRecordedRequest&, test::TTestConnection& connection) {
             view.Add("fetch " + path);
             connection.Send(test::Response(code, body, headers));
         });
@@ -170,8 +169,7 @@ public:
         view.OnUi([&] {
             for (int i = 0; i < list.RecordCount(); ++i) {
                 if (list.AsStringAt(i, TField::Name) == name) {
-                    state = {list.AsStringAt(i, TField::Status),
-                             list.AsStringAt(i, TField::Result),
+                    state = {list.AsStringAt(i, TField::Status), list.AsStringAt(i, TField::Result),
                              list.AsIntegerAt(i, TField::LoadTime)};
                 }
             }
@@ -243,7 +241,7 @@ public:
     std::atomic<std::int32_t> errors{0};
     std::mutex configMutex;
     TRunConfig config;
-    std::function<void(std::string_view, std::string_view)> logHook;  // may throw
+    std::function<void(std::string_view, std::string_view)> logHook; // may throw
     std::function<void()> pauseHook;
     std::mutex tickMutex;
     std::uint32_t tick = 1000;

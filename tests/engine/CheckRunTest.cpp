@@ -45,7 +45,7 @@ TEST(CheckRun, MixedListHasEveryEffectInOrder) {
     // Added out of order: the walk goes by Name.
     t.AddServers({
         {"e-slow", t.server.Url("/slow"), true, true, 6},
-        {"a-ok", t.server.Url("/ok"), true, true, 7},  // 7 ms is not more than 7
+        {"a-ok", t.server.Url("/ok"), true, true, 7}, // 7 ms is not more than 7
         {"c-inactive", t.server.Url("/inactive"), false, false, 0, false, "", 42},
         {"b-missing", t.server.Url("/missing"), true, false, 0, false, "", 250},
         {"d-wrong", t.server.Url("/wrong"), true, false, 0, true, "hello"},
@@ -82,8 +82,8 @@ TEST(CheckRun, MixedListHasEveryEffectInOrder) {
 
     EXPECT_EQ(t.errors, 4);
     EXPECT_EQ(t.Record("c-inactive"), (TRecordState{"", "Waiting...", 42}));
-    EXPECT_EQ(t.Record("b-missing").LoadTime, 250);  // kept on a load error
-    EXPECT_EQ(t.Record("f-refused").LoadTime, -1);   // never loaded
+    EXPECT_EQ(t.Record("b-missing").LoadTime, 250); // kept on a load error
+    EXPECT_EQ(t.Record("f-refused").LoadTime, -1);  // never loaded
     EXPECT_EQ(t.ListState(), TServerList::TState::Browse);
 }
 
@@ -96,8 +96,8 @@ TEST(CheckRun, OfflineStationMarksEveryRecordWithoutFetching) {
     };
     const Case cases[] = {
         {"verify answers 500", [](TCheckBench& t) { t.Page("/verify", 500, "down"); }, true, 0},
-        {"verify answers an empty page", [](TCheckBench& t) { t.Page("/verify", 200, ""); },
-         true, 4},
+        {"verify answers an empty page", [](TCheckBench& t) { t.Page("/verify", 200, ""); }, true,
+         4},
         {"verify address refuses",
          [](TCheckBench& t) { t.SetConfig([](TRunConfig& c) { c.VerifyURL = RefusedUrl(); }); },
          false, 3},
@@ -133,12 +133,12 @@ TEST(CheckRun, OfflineStationMarksEveryRecordWithoutFetching) {
                     "warning"});
         }
         // Inactive records too; load times stay; no pauses.
-        Append(expected, {"status Offline!", "semafor 2",
-                          "post a OFFLINE | Unable to check server. | 120",
-                          "post b OFFLINE | Unable to check server. | -1"});
+        Append(expected,
+               {"status Offline!", "semafor 2", "post a OFFLINE | Unable to check server. | 120",
+                "post b OFFLINE | Unable to check server. | -1"});
         Append(expected, RunClose(true));
         EXPECT_EQ(t.view.Events(), expected);
-        EXPECT_EQ(t.errors, 7);  // an offline run leaves the count alone
+        EXPECT_EQ(t.errors, 7); // an offline run leaves the count alone
         EXPECT_EQ(t.server.RequestCount(), c.fetchesVerify ? 1u : 0u);
     }
 }
@@ -149,7 +149,7 @@ TEST(CheckRun, VerifyStepSwitchedOffFetchesNothingAndIsOnline) {
     t.AddServers({{"a", t.server.Url("/a")}});
     t.SetConfig([](TRunConfig& c) {
         c.VerifyEnabled = false;
-        c.VerifyURL = RefusedUrl();  // would make the run offline if it were fetched
+        c.VerifyURL = RefusedUrl(); // would make the run offline if it were fetched
     });
     t.Watch();
     t.RunOnce();
@@ -200,18 +200,18 @@ TEST(CheckRun, LoadTimeIsTheTickDifferenceComparedWithTheLimit) {
         std::int32_t loadTime;
     };
     const Case cases[] = {
-        {100, true, 1000, 1100, "OK", 100},        // equal to the limit is not slow
-        {100, true, 1000, 1101, "ERR_SLOW", 101},  // one more is
-        {100, true, 0xFFFFFFC0u, 36, "OK", 100},   // the counter wrapped during the load
+        {100, true, 1000, 1100, "OK", 100},       // equal to the limit is not slow
+        {100, true, 1000, 1101, "ERR_SLOW", 101}, // one more is
+        {100, true, 0xFFFFFFC0u, 36, "OK", 100},  // the counter wrapped during the load
         {100, true, 0xFFFFFFC0u, 37, "ERR_SLOW", 101},
         {0, true, 5, 5, "OK", 0},
-        {-1, true, 5, 5, "ERR_SLOW", 0},           // a negative limit makes every load slow
+        {-1, true, 5, 5, "ERR_SLOW", 0}, // a negative limit makes every load slow
         {2147483647, true, 0, 2147483647u, "OK", 2147483647},
-        {10, false, 0, 5000000, "OK", 5000000},    // no limit: only recorded
+        {10, false, 0, 5000000, "OK", 5000000}, // no limit: only recorded
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("timeout " + std::to_string(c.timeout) + ", ticks " +
-                     std::to_string(c.start) + " to " + std::to_string(c.end));
+        SCOPED_TRACE("timeout " + std::to_string(c.timeout) + ", ticks " + std::to_string(c.start) +
+                     " to " + std::to_string(c.end));
         TCheckBench t;
         t.Page("/p", 200, "page");
         t.AddServers({{"s", t.server.Url("/p"), true, c.timeoutEnabled, c.timeout}});
@@ -241,7 +241,7 @@ TEST(CheckRun, ResponseIsComparedWholeAndWinsOverTheLimit) {
         bool utf8Body;
         bool responseEnabled;
         std::string response;
-        bool slow;         // the limit is exceeded too
+        bool slow; // the limit is exceeded too
         const char* status;
         bool resultIsPage; // Result is "Wrong response: " and the page as it came
     };
@@ -251,8 +251,8 @@ TEST(CheckRun, ResponseIsComparedWholeAndWinsOverTheLimit) {
         {"letter case", "Hello", false, true, "hello", false, "ERR_RESP", true},
         {"merely contains", "say hello there", false, true, "hello", false, "ERR_RESP", true},
         {"empty expectation", "hello", false, true, "", false, "ERR_RESP", true},
-        {"stored without its trailing blanks", "hello  ", false, true, "hello  ", false,
-         "ERR_RESP", false},
+        {"stored without its trailing blanks", "hello  ", false, true, "hello  ", false, "ERR_RESP",
+         false},
         {"two lines", "one\r\ntwo", false, true, "one\r\ntwo", false, "OK", false},
         {"not compared", "anything", false, false, "hello", false, "OK", false},
         {"code page has it", "na\xc3\xafve", true, true, "na\xc3\xafve", false, "OK", false},
@@ -282,7 +282,7 @@ TEST(CheckRun, ResponseIsComparedWholeAndWinsOverTheLimit) {
         }
         failed += r.Status != "OK";
     }
-    EXPECT_EQ(t.errors, failed);  // a server that fails twice counts once
+    EXPECT_EQ(t.errors, failed); // a server that fails twice counts once
     // A wrong response is not tested against the limit: one slow-load line only.
     EXPECT_EQ(t.view.EventsStartingWith("log error Slow load").size(), 1u);
     EXPECT_EQ(t.view.EventsStartingWith("status Completed with"),
@@ -357,7 +357,7 @@ TEST(CheckRun, ConfigurationIsReadAtEachMomentOfUse) {
 TEST(CheckRun, FailingLogBreaksTheRunOffButClosingStepsRun) {
     const TRecordState judged{"ERR_LOAD", "Unable to load: HTTP/1.1 404 Not Found", 5};
     struct Case {
-        int failingLine;  // 1 is "Checking..."
+        int failingLine; // 1 is "Checking..."
         bool secondFetched;
         TRecordState first;
     };
@@ -407,13 +407,13 @@ TEST(CheckRun, RealPausesMakeEachActiveServerCostASecond) {
     t.Page("/a", 200, "a");
     t.AddServers({{"a", t.server.Url("/a")}, {"b", t.server.Url("/a")}, {"z", "", false}});
     TCheckContext context = t.Context();
-    context.Pause = nullptr;  // the real 500 ms sleeps
-    context.Tick = nullptr;   // the platform's tick count
+    context.Pause = nullptr; // the real 500 ms sleeps
+    context.Tick = nullptr;  // the platform's tick count
     const auto begin = std::chrono::steady_clock::now();
     {
         TQRVCheck check(context);
         check.Start();
-    }  // freeing a running check waits for it
+    } // freeing a running check waits for it
     const auto took = std::chrono::steady_clock::now() - begin;
     EXPECT_GE(took, std::chrono::seconds(2));
     EXPECT_EQ(t.Record("a").Status, "OK");

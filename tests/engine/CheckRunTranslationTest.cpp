@@ -21,8 +21,7 @@ namespace {
 class TTestCatalogue {
 public:
     explicit TTestCatalogue(const std::string& entries) {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "qrv-check-XXXXXX").string();
+        std::string tmpl = (std::filesystem::temp_directory_path() / "qrv-check-XXXXXX").string();
         if (::mkdtemp(tmpl.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
@@ -35,8 +34,7 @@ public:
                "\"Content-Type: text/plain; charset=UTF-8\\n\"\n"
                "\"Plural-Forms: nplurals=2; plural=(n != 1);\\n\"\n\n"
             << entries;
-        const std::string command =
-            "msgfmt -o '" + moDir + "/default.mo' '" + po + "' 2>&1";
+        const std::string command = "msgfmt -o '" + moDir + "/default.mo' '" + po + "' 2>&1";
         if (std::system(command.c_str()) != 0) {
             throw std::runtime_error("msgfmt failed");
         }
@@ -63,7 +61,8 @@ std::string Entry(const std::string& id, const std::string& text) {
 
 std::string PluralEntry(const std::string& one, const std::string& other) {
     return "msgid \"Completed with %s error!\"\nmsgid_plural \"Completed with %s errors!\"\n"
-           "msgstr[0] \"" + one + "\"\nmsgstr[1] \"" + other + "\"\n\n";
+           "msgstr[0] \"" +
+           one + "\"\nmsgstr[1] \"" + other + "\"\n\n";
 }
 
 TEST(CheckRunTranslation, MarkedTextsAreLookedUpAndTheOthersStayAsTheyAre) {
@@ -75,16 +74,20 @@ TEST(CheckRunTranslation, MarkedTextsAreLookedUpAndTheOthersStayAsTheyAre) {
         Entry("Load error", "Chyba na\xc4\x8dten\xc3\xad") +
         Entry("Unable to load '%s'", "Nelze na\xc4\x8d\xc3\xadst '%s'") +
         Entry("Wrong response '%s': %s", "\xc5\xa0patn\xc3\xa1 odpov\xc4\x9b\xc4\x8f '%s': %s") +
-        Entry("Response error", "Chyba odpov\xc4\x9b" "di") +
+        Entry("Response error", "Chyba odpov\xc4\x9b"
+                                "di") +
         Entry("Slow load", "Pomal\xc3\xa9 na\xc4\x8dten\xc3\xad") +
         Entry("Slow load '%s'. Load time %sms.", "Pomal\xc3\xa9 '%s'. Doba %sms.") +
         Entry("Slow load '%s'", "Pomal\xc3\xa9 '%s'") +
-        Entry("Completed with problems detected.", "Dokon\xc4\x8d" "eno s probl\xc3\xa9my.") +
+        Entry("Completed with problems detected.", "Dokon\xc4\x8d"
+                                                   "eno s probl\xc3\xa9my.") +
         PluralEntry("Hotovo s %s chybou!", "Hotovo s %s chybami!") +
         // Never looked up: prefixes, "OK", status codes and categories.
-        Entry("OK", "V po\xc5\x99\xc3\xa1" "dku") + Entry("Unable to load: ", "Nelze: ") +
-        Entry("Wrong response: ", "\xc5\xa0patn\xc4\x9b: ") + Entry("CHECK", "KONTROLA") +
-        Entry("ERR_LOAD", "CHYBA") + Entry("error", "chyba") + Entry("system", "syst\xc3\xa9m"));
+        Entry("OK", "V po\xc5\x99\xc3\xa1"
+                    "dku") +
+        Entry("Unable to load: ", "Nelze: ") + Entry("Wrong response: ", "\xc5\xa0patn\xc4\x9b: ") +
+        Entry("CHECK", "KONTROLA") + Entry("ERR_LOAD", "CHYBA") + Entry("error", "chyba") +
+        Entry("system", "syst\xc3\xa9m"));
 
     // A Czech station, so that the list can hold the translated texts.
     const int codePage = platform::AnsiCodePage();
@@ -114,18 +117,22 @@ TEST(CheckRunTranslation, MarkedTextsAreLookedUpAndTheOthersStayAsTheyAre) {
                        "log error Nelze na\xc4\x8d\xc3\xadst 'b'. Chyba: HTTP/1.1 404 Not Found",
                        "log error Pomal\xc3\xa9 'c'. Doba 7ms.",
                        "log error \xc5\xa0patn\xc3\xa1 odpov\xc4\x9b\xc4\x8f 'd': other",
-                       "log error Dokon\xc4\x8d" "eno s probl\xc3\xa9my."}));
-    EXPECT_EQ(t.view.EventsStartingWith("balloon "),
-              (TEvents{"balloon Chyba na\xc4\x8dten\xc3\xad | Nelze na\xc4\x8d\xc3\xadst 'b' | 5 | "
-                       "error",
-                       "balloon Pomal\xc3\xa9 na\xc4\x8dten\xc3\xad | Pomal\xc3\xa9 'c' | 5 | error",
-                       "balloon Chyba odpov\xc4\x9b" "di | \xc5\xa0patn\xc3\xa1 odpov\xc4\x9b\xc4\x8f "
-                       "'d': other | 5 | error"}));
-    EXPECT_EQ(t.view.EventsStartingWith("status "),
-              (TEvents{"status Ov\xc4\x9b\xc5\x99uji spojen\xc3\xad...",
-                       "status Zpracov\xc3\xa1v\xc3\xa1m a...", "status Zpracov\xc3\xa1v\xc3\xa1m b...",
-                       "status Zpracov\xc3\xa1v\xc3\xa1m c...", "status Zpracov\xc3\xa1v\xc3\xa1m d...",
-                       "status Hotovo s 3 chybami!"}));
+                       "log error Dokon\xc4\x8d"
+                       "eno s probl\xc3\xa9my."}));
+    EXPECT_EQ(
+        t.view.EventsStartingWith("balloon "),
+        (TEvents{"balloon Chyba na\xc4\x8dten\xc3\xad | Nelze na\xc4\x8d\xc3\xadst 'b' | 5 | "
+                 "error",
+                 "balloon Pomal\xc3\xa9 na\xc4\x8dten\xc3\xad | Pomal\xc3\xa9 'c' | 5 | error",
+                 "balloon Chyba odpov\xc4\x9b"
+                 "di | \xc5\xa0patn\xc3\xa1 odpov\xc4\x9b\xc4\x8f "
+                 "'d': other | 5 | error"}));
+    EXPECT_EQ(
+        t.view.EventsStartingWith("status "),
+        (TEvents{"status Ov\xc4\x9b\xc5\x99uji spojen\xc3\xad...",
+                 "status Zpracov\xc3\xa1v\xc3\xa1m a...", "status Zpracov\xc3\xa1v\xc3\xa1m b...",
+                 "status Zpracov\xc3\xa1v\xc3\xa1m c...", "status Zpracov\xc3\xa1v\xc3\xa1m d...",
+                 "status Hotovo s 3 chybami!"}));
     platform::SetAnsiCodePage(codePage);
 }
 
@@ -133,16 +140,17 @@ TEST(CheckRunTranslation, DamagedTranslationBreaksTheRunOffQuietly) {
     struct Case {
         const char* name;
         std::string entry;
-        const char* statusA;  // "a" fails to load, "b" is slow
+        const char* statusA; // "a" fails to load, "b" is slow
         const char* statusB;
         bool bFetched;
         bool outcomeBegun;
     };
     const Case cases[] = {
-        {"two placeholders for one name", Entry("Processing %s...", "Zpracov\xc3\xa1v\xc3\xa1m %s a %s..."),
-         "CHECK", "", false, false},
-        {"another conversion", Entry("Unable to load '%s'. Error: %s", "Chyba %d: %s"), "CHECK",
-         "", false, false},
+        {"two placeholders for one name",
+         Entry("Processing %s...", "Zpracov\xc3\xa1v\xc3\xa1m %s a %s..."), "CHECK", "", false,
+         false},
+        {"another conversion", Entry("Unable to load '%s'. Error: %s", "Chyba %d: %s"), "CHECK", "",
+         false, false},
         {"a placeholder too few", Entry("Slow load '%s'. Load time %sms.", "Pomal\xc3\xa9 '%s'."),
          "ERR_LOAD", "CHECK", true, false},
         {"a lone percent sign", Entry("Unable to load '%s'", "100% '%s'"), "CHECK", "", false,

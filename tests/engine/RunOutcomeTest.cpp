@@ -23,8 +23,9 @@ std::vector<std::string> AllOk() {
 }
 
 std::vector<std::string> Problems(const std::string& status) {
-    return {"warning",         "tray 1", "semaforhint " + kProblemHint, "trayhint " + kProblemHint,
-            "status " + status, "semafor 1"};
+    return {
+        "warning",          "tray 1",   "semaforhint " + kProblemHint, "trayhint " + kProblemHint,
+        "status " + status, "semafor 1"};
 }
 
 std::vector<std::string> OfflineQuiet() {
@@ -51,8 +52,8 @@ TEST(ShowRunOutcome, ShowsEachOutcomeInOrderForEveryBalloonLevel) {
         {roAllOk, 0, -1, AllOk()},
         {roAllOk, 0, 0, AllOk()},
         {roAllOk, 0, 4, AllOk()},
-        {roAllOk, 0, 7, AllOk()},    // an all-OK run never raises a balloon
-        {roAllOk, 5, 4, AllOk()},    // the count is only read for problems
+        {roAllOk, 0, 7, AllOk()}, // an all-OK run never raises a balloon
+        {roAllOk, 5, 4, AllOk()}, // the count is only read for problems
         {roProblems, 1, 0, Problems("Completed with 1 error!")},
         {roProblems, 3, 0, Problems("Completed with 3 errors!")},
         {roProblems, 2, 7, Problems("Completed with 2 errors!")},
@@ -62,11 +63,11 @@ TEST(ShowRunOutcome, ShowsEachOutcomeInOrderForEveryBalloonLevel) {
         {roOffline, 0, 0, OfflineQuiet()},
         {roOffline, 0, 1, OfflineQuiet()},
         {roOffline, 0, 2, OfflineQuiet()},
-        {roOffline, 0, 3, OfflineQuiet()},  // the tray hint keeps what it had
+        {roOffline, 0, 3, OfflineQuiet()}, // the tray hint keeps what it had
         {roOffline, 0, 4, OfflineWithBalloon()},
         {roOffline, 0, 7, OfflineWithBalloon()},
         {roOffline, 9, 2147483647, OfflineWithBalloon()},
-        {0, 1, 4, {}},                      // not an outcome: nothing changes
+        {0, 1, 4, {}}, // not an outcome: nothing changes
         {4, 1, 4, {}},
     };
     for (const Case& c : cases) {

@@ -19,7 +19,8 @@ TEST(FormatText, FillsPlaceholdersInOrderAndCopiesArgumentsAsTheyStand) {
     const Case cases[] = {
         {"Checking...", {}, "Checking..."},
         {"Processing %s...", {"alpha"}, "Processing alpha..."},
-        {"Unable to load '%s'. Error: %s", {"a", "HTTP/1.1 404 Not Found"},
+        {"Unable to load '%s'. Error: %s",
+         {"a", "HTTP/1.1 404 Not Found"},
          "Unable to load 'a'. Error: HTTP/1.1 404 Not Found"},
         {"Unable to load '%s'. Error: %s", {"a", ""}, "Unable to load 'a'. Error: "},
         {"Slow load '%s'. Load time %sms.", {"b", "1001"}, "Slow load 'b'. Load time 1001ms."},
@@ -29,7 +30,8 @@ TEST(FormatText, FillsPlaceholdersInOrderAndCopiesArgumentsAsTheyStand) {
         // Arguments holding placeholders are never expanded again.
         {"Wrong response '%s': %s", {"%s", "50%% off %d"}, "Wrong response '%s': 50%% off %d"},
         {"%s", {"line\r\nbreak"}, "line\r\nbreak"},
-        {"Zpracov\xc3\xa1v\xc3\xa1m %s\xe2\x80\xa6", {"\xc5\xa1"},
+        {"Zpracov\xc3\xa1v\xc3\xa1m %s\xe2\x80\xa6",
+         {"\xc5\xa1"},
          "Zpracov\xc3\xa1v\xc3\xa1m \xc5\xa1\xe2\x80\xa6"},
     };
     for (const Case& c : cases) {
@@ -43,14 +45,14 @@ TEST(FormatText, RejectsTextsThatDoNotMatchTheirArguments) {
         std::initializer_list<std::string_view> args;
     };
     const Case cases[] = {
-        {"Processing %s...", {}},              // too few arguments
-        {"Processing...", {"alpha"}},          // too many
+        {"Processing %s...", {}},     // too few arguments
+        {"Processing...", {"alpha"}}, // too many
         {"%s %s %s", {"a", "b"}},
-        {"Load time %dms.", {"1"}},            // another conversion
+        {"Load time %dms.", {"1"}}, // another conversion
         {"Load time %ims.", {"1"}},
         {"%-10s", {"a"}},
         {"%0:s", {"a"}},
-        {"50% off", {}},                       // a lone percent sign
+        {"50% off", {}}, // a lone percent sign
         {"trailing %", {}},
         {"%s trailing %", {"a"}},
     };
