@@ -9,8 +9,11 @@
 namespace qrv::test {
 namespace {
 
+enum class TProgram { Plain, StrippedAtLink, StrippedAfterEmbedding };
+
 struct TProbeCase {
     const char* Name;
+    TProgram Program;
     // Catalogues placed on disk beside the copy: language folder and .po header charset.
     std::vector<std::pair<std::string, std::string>> DiskCatalogues;
     std::vector<std::string> Args;
@@ -34,8 +37,15 @@ TEST_P(EmbeddedCatalogue, Behaves) {
     const TProbeCase& c = GetParam();
     TTempDir dir;
     const std::string probe = dir / "probe";
-    std::filesystem::copy_file(QRV_CATALOGUE_PROBE, probe);
+    std::filesystem::copy_file(
+        c.Program == TProgram::StrippedAtLink ? QRV_CATALOGUE_PROBE_STRIPPED : QRV_CATALOGUE_PROBE,
+        probe);
     std::filesystem::permissions(probe, std::filesystem::perms::owner_all);
+    if (c.Program == TProgram::StrippedAfterEmbedding) {
+        int stripped = -1;
+        RunProgram(QRV_STRIP, {probe}, &stripped);
+        ASSERT_EQ(stripped, 0);
+    }
     for (const auto& [lang, charset] : c.DiskCatalogues) {
         CompileCatalogue(PoText({"Content-Type: text/plain; charset=" + charset},
                                 {{"Waiting...", "disk " + lang}}),
@@ -61,35 +71,53 @@ const std::string kCharsetNotice =
 INSTANTIATE_TEST_SUITE_P(
     Probe, EmbeddedCatalogue,
     ::testing::Values(
-        TProbeCase{"ListsShippedLanguages", {}, {"--list"}, {"language cs", "language en"}},
+        TProbeCase{"ListsShippedLanguages", TProgram::Plain, {}, {"--list"}, {"language cs", "language en"}},
+        TProbeCase{"StrippedAtLinkStillCarriesThem",
+                   TProgram::StrippedAtLink,
+                   {},
+                   {"--list", "--select", "cs", "Waiting..."},
+                   {"language cs", "language en", "text Čekám..."}},
+        // strip drops the appended part: the offset then points past the file's end.
+        TProbeCase{"StrippedAfterEmbeddingLosesThemQuietly",
+                   TProgram::StrippedAfterEmbedding,
+                   {{"de", "UTF-8"}},
+                   {"--list", "--select", "cs", "Waiting..."},
+                   {"language de", "text Waiting..."}},
         TProbeCase{"Czech",
+                   TProgram::Plain,
                    {},
                    {"--select", "cs", "Waiting...", "Processing %s...",
                     "Completed with %s errors!", "Save && use", "1 - On load error ", "Name"},
                    {"text Čekám...", "text Kontroluji %s...", "text Completed with %s errors!",
                     "text Uložit", "text 1 - Při chybě načtení", "text Name"}},
         TProbeCase{"CountryPartFallsBackToLanguage",
+                   TProgram::Plain,
                    {},
                    // Archive names are compared without regard to letter case.
                    {"--select", "cs_CZ", "Waiting...", "--select", "CS", "Waiting..."},
                    {"text Čekám...", "text Čekám..."}},
         TProbeCase{"EnglishHoldsOnlyItsEntries",
+                   TProgram::Plain,
                    {},
                    {"--select", "en", "Checking...", "Cancel", "--select", "cs", "Cancel"},
                    {"text Checking...", "text Cancel", "text Zrušit"}},
         TProbeCase{"LanguageWithoutCatalogueStaysEnglish",
+                   TProgram::Plain,
                    {},
                    {"--select", "de", "Waiting...", "Cancel"},
                    {"text Waiting...", "text Cancel"}},
         TProbeCase{"DiskCatalogueListedFirst",
+                   TProgram::Plain,
                    {{"de", "UTF-8"}},
                    {"--list", "--select", "de", "Waiting..."},
                    {"language de", "language cs", "language en", "text disk de"}},
         TProbeCase{"EmbeddedWinsOverDisk",
+                   TProgram::Plain,
                    {{"cs", "UTF-8"}},
                    {"--list", "--select", "cs", "Waiting..."},
                    {"language cs", "language en", "text Čekám..."}},
         TProbeCase{"WrongCharsetTurnsTranslationOffForTheRun",
+                   TProgram::Plain,
                    {{"de", "ISO-8859-1"}},
                    {"--select", "cs", "Waiting...", "--select", "de", "Waiting...", "--select",
                     "cs", "Waiting..."},
