@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace qrv::platform {
 
@@ -26,6 +27,13 @@ std::mutex gChangeMutex;
 
 char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string FoldedName(std::string name) {
+    for (char& c : name) {
+        c = AsciiUpper(c);
+    }
+    return name;
 }
 
 int HexDigit(char c) {
@@ -105,41 +113,14 @@ void AppendUnit(std::vector<std::uint8_t>& out, std::uint16_t unit) {
     out.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
-// REG_SZ data that a quoted text reproduces exactly: whole UTF-16 units, one NUL at the end
-// and nowhere else, paired surrogates, no control characters. Gives the UTF-8 text.
+// REG_SZ data that a quoted text reproduces exactly (one NUL at the end and nowhere else,
+// paired surrogates, no control characters): the text, else nothing.
 std::optional<std::string> QuotableRegString(const std::vector<std::uint8_t>& data) {
-    if (data.size() < 2 || data.size() % 2 != 0) {
+    std::string text = DecodeRegString(data);
+    if (EncodeRegString(text) != data || !IsPrintableUtf8(text)) {
         return std::nullopt;
     }
-    const std::size_t units = data.size() / 2;
-    auto unitAt = [&](std::size_t i) {
-        return static_cast<std::uint16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-    };
-    if (unitAt(units - 1) != 0) {
-        return std::nullopt;
-    }
-    std::string out;
-    for (std::size_t i = 0; i + 1 < units; ++i) {
-        const std::uint16_t u = unitAt(i);
-        char32_t cp = u;
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 2 >= units) {
-                return std::nullopt;
-            }
-            const std::uint16_t low = unitAt(i + 1);
-            if (low < 0xDC00 || low > 0xDFFF) {
-                return std::nullopt;
-            }
-            cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return std::nullopt;
-        } else if (u < 0x20 && u != '\t') {
-            return std::nullopt;
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
+    return text;
 }
 
 void AppendQuoted(std::string& out, std::string_view text) {
@@ -240,6 +221,7 @@ public:
         }
         TRegFile file;
         bool haveSection = false;
+        std::unordered_set<std::string> names;
         for (index_ = 1; index_ < lines_.size(); ++index_) {
             const std::string_view line = lines_[index_];
             if (IsBlank(line) || line.front() == ';') {
@@ -265,10 +247,9 @@ public:
             if (const char* why = ReadValue(entry)) {
                 return Fail(error, index_, why);
             }
-            for (const auto& other : file.Values) {
-                if (SameRegName(other.Name, entry.Name)) {
-                    return Fail(error, index_, "value named twice");
-                }
+            // A set keeps a file of many values from costing quadratic time.
+            if (!names.insert(FoldedName(entry.Name)).second) {
+                return Fail(error, index_, "value named twice");
             }
             file.Values.push_back(std::move(entry));
         }

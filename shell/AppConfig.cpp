@@ -10,9 +10,6 @@
 
 namespace qrv::shell {
 
-using platform::REG_DWORD;
-using platform::REG_EXPAND_SZ;
-using platform::REG_SZ;
 using platform::TRegistryKey;
 
 namespace {
@@ -42,7 +39,7 @@ void Publish(const TAppConfig& config) {
     PublishedConfig() = config;
 }
 
-std::string ExecutablePath() {
+std::string RunningExecutable() {
     {
         std::lock_guard lock(ConfigMutex());
         if (!ExecutablePathOverride().empty()) {
@@ -181,25 +178,25 @@ TAppConfig AppConfig() {
 }
 
 std::string ReadConfigText(const TRegistryKey* key, std::string_view name) {
-    const auto value = key != nullptr ? key->QueryValue(name) : std::nullopt;
-    if (!value || value->Data.empty()) {
+    if (key == nullptr) {
         return {};
     }
-    if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ) {
+    auto text = key->QueryString(name);
+    if (!text) {
         throw Error(ValueText(name) + " is not a text");
     }
-    return platform::DecodeRegString(value->Data);
+    return std::move(*text);
 }
 
 bool ReadConfigFlag(const TRegistryKey* key, std::string_view name) {
-    const auto value = key != nullptr ? key->QueryValue(name) : std::nullopt;
-    if (!value) {
+    if (key == nullptr || !key->QueryValue(name)) {
         throw Error(ValueText(name) + " is missing");
     }
-    if (value->Type != REG_DWORD || value->Data.size() != 4) {
+    const auto flag = key->QueryDword(name);
+    if (!flag) {
         throw Error(ValueText(name) + " is not a 4-byte REG_DWORD");
     }
-    return key->QueryDword(name).value_or(0) != 0;
+    return *flag != 0;
 }
 
 std::int32_t ReadConfigNumber(const TRegistryKey* key, std::string_view name) {
@@ -243,7 +240,7 @@ void WriteDefaultConfig() {
         throw Error(std::string("Unable to open the registry key 'HKEY_LOCAL_MACHINE\\") +
                     kConfigKey + "' for writing");
     }
-    const std::string exeDir = platform::DirectoryOf(ExecutablePath());
+    const std::string exeDir = platform::DirectoryOf(RunningExecutable());
     TRegistryKey& k = *key;
     Write(k, "Version", k.SetString("Version", kVersion));
     Write(k, "CheckUpdate", k.SetDword("CheckUpdate", 1));
@@ -264,7 +261,7 @@ std::string AutostartFilePath() {
 
 bool AutostartState() {
     const std::string path = AutostartFilePath();
-    const std::string exe = ExecutablePath();
+    const std::string exe = RunningExecutable();
     struct stat st {};
     std::string text;
     if (exe.empty() || ::stat(path.c_str(), &st) != 0 || st.st_size > kMaxDesktopFileSize ||
@@ -290,7 +287,7 @@ void SetAutostart(bool on) {
                               "Name=Quorvane\n"
                               "Comment=Website availability monitor\n"
                               "Exec=" +
-                              EncodeExec(ExecutablePath()) +
+                              EncodeExec(RunningExecutable()) +
                               "\n"
                               "Terminal=false\n"
                               "X-GNOME-Autostart-enabled=true\n";

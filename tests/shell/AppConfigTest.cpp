@@ -118,7 +118,6 @@ struct TValueCase {
 };
 
 TEST_F(ConfigStore, EachValueFollowsItsReadingRule) {
-    const std::string exe = ExecutableDir() + "/QRV.log";
     const TValueCase cases[] = {
         {"flag stored as text", [](auto& k) { k.SetString("LogEnabled", "1"); }, "LogEnabled", {}},
         {"flag missing", [](auto& k) { k.DeleteValue("HotkeyEnabled"); }, "HotkeyEnabled", {}},
