@@ -248,11 +248,10 @@ THttpUrl ParseHttpUrl(std::string_view url) {
         out.Port = value;
     }
 
-    std::string encoded = EncodeTarget(target);
-    if (encoded.empty() || encoded[0] == '?') {
-        encoded.insert(0, "/");
+    if (target.empty() || target[0] == '?') {
+        out.Target = '/';
     }
-    out.Target = std::move(encoded);
+    out.Target += EncodeTarget(target);
     return out;
 }
 

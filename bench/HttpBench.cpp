@@ -1,0 +1,119 @@
+// The HTTP client fetching from a real nginx on loopback, beside curl fetching the same
+// addresses in the same run. curl runs as a new process per fetch, so "/empty" shows its
+// start-up cost. `HttpBench --peak-memory` instead fetches a 1 GiB body once and prints the
+// peak resident memory before and after, to show that memory stays bounded.
+#include "engine/HttpClient.h"
+#include "tests/engine/NginxServer.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using qrv::test::TNginxServer;
+
+TNginxServer& Nginx() {
+    static const std::unique_ptr<TNginxServer> nginx = [] {
+        auto server = std::make_unique<TNginxServer>("");
+        server->WriteFile("empty", "");
+        server->WritePatternFile("1k", 1024);
+        server->WritePatternFile("1m", 1024 * 1024);
+        server->WritePatternFile("64m", 64 * 1024 * 1024);
+        return server;
+    }();
+    return *nginx;
+}
+
+const char* const kPaths[] = {"/empty", "/1k", "/1m", "/64m"};
+const std::int64_t kSizes[] = {0, 1024, 1024 * 1024, 64 * 1024 * 1024};
+
+void BM_IdHttpGet(benchmark::State& state) {
+    const std::string url = Nginx().Url(kPaths[state.range(0)]);
+    qrv::engine::TIdHTTP http;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(http.Get(url));
+    }
+    state.SetBytesProcessed(state.iterations() * kSizes[state.range(0)]);
+    state.SetLabel(kPaths[state.range(0)]);
+}
+
+void BM_IdHttpGetFreshClient(benchmark::State& state) {
+    const std::string url = Nginx().Url(kPaths[state.range(0)]);
+    for (auto _ : state) {
+        qrv::engine::TIdHTTP http; // a new connection every time, as curl has
+        benchmark::DoNotOptimize(http.Get(url));
+    }
+    state.SetBytesProcessed(state.iterations() * kSizes[state.range(0)]);
+    state.SetLabel(kPaths[state.range(0)]);
+}
+
+void BM_CurlGet(benchmark::State& state) {
+    std::string url = Nginx().Url(kPaths[state.range(0)]);
+    std::string curl = "/usr/bin/curl";
+    std::string silent = "-s";
+    std::string output = "-o";
+    std::string devNull = "/dev/null";
+    char* argv[] = {curl.data(), silent.data(), output.data(), devNull.data(), url.data(),
+                    nullptr};
+    for (auto _ : state) {
+        pid_t pid = 0;
+        if (::posix_spawn(&pid, curl.c_str(), nullptr, nullptr, argv, environ) != 0) {
+            state.SkipWithError("curl not found");
+            return;
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+    state.SetBytesProcessed(state.iterations() * kSizes[state.range(0)]);
+    state.SetLabel(kPaths[state.range(0)]);
+}
+
+BENCHMARK(BM_IdHttpGet)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IdHttpGetFreshClient)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlGet)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+long PeakKiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int PeakMemory() {
+    TNginxServer nginx("");
+    // A sparse file: 1 GiB of zeros without writing them to disk.
+    const std::string path = nginx.Root() + "/1g";
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, std::int64_t{1} << 30) != 0) {
+        std::perror("1 GiB file");
+        return 1;
+    }
+    ::close(fd);
+    qrv::engine::TIdHTTP http;
+    const long before = PeakKiB();
+    const std::string body = http.Get(nginx.Url("/1g"));
+    const long after = PeakKiB();
+    std::printf("1 GiB body: kept %zu bytes; peak resident memory %ld KiB before, %ld KiB "
+                "after the fetch\n",
+                body.size(), before, after);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--peak-memory") == 0) {
+        return PeakMemory();
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
