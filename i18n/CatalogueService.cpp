@@ -1,6 +1,5 @@
 #include "i18n/CatalogueService.h"
 
-#include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
@@ -64,6 +63,10 @@ void DefaultNotifier(const std::string& caption, const std::string& text) {
 
 // Windows line breaks for the caller, whatever the catalogue holds.
 void RestoreCrLf(std::string_view text, std::string& out) {
+    if (text.find('\n') == std::string_view::npos) {
+        out.assign(text);
+        return;
+    }
     out.clear();
     out.reserve(text.size() + 8);
     for (const char c : text) {
@@ -142,9 +145,13 @@ std::string TCatalogueService::TranslateText(std::string_view text) {
     if (TranslationOff()) {
         return std::string(text);
     }
-    std::string key;
-    key.reserve(text.size());
-    std::remove_copy(text.begin(), text.end(), std::back_inserter(key), '\r');
+    std::string stripped;
+    std::string_view key = text;
+    if (text.find('\r') != std::string_view::npos) {
+        stripped.reserve(text.size());
+        std::remove_copy(text.begin(), text.end(), std::back_inserter(stripped), '\r');
+        key = stripped;
+    }
 
     std::string result;
     for (;;) {
@@ -153,7 +160,7 @@ std::string TCatalogueService::TranslateText(std::string_view text) {
             if (state_ != TState::NotOpened) {
                 const auto found =
                     state_ == TState::Open ? catalogue_->Lookup(key) : std::nullopt;
-                RestoreCrLf(found ? platform::SanitizeUtf8(*found) : key, result);
+                RestoreCrLf(found ? *found : key, result);
                 return result;
             }
         }

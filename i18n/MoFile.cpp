@@ -1,9 +1,11 @@
 #include "i18n/MoFile.h"
 
+#include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qrv::i18n {
@@ -87,6 +89,21 @@ TMoFile TMoFile::Parse(std::string bytes, const std::string& path) {
         mo.entries_.push_back({oOff, oLen, tOff, tLen});
     }
     mo.bytes_ = std::move(bytes);
+
+    // Translations are handed out as UTF-8: one that is not gets a repaired copy behind the
+    // file's bytes, once, instead of a check at every lookup.
+    for (TEntry& e : mo.entries_) {
+        std::string repaired = platform::SanitizeUtf8(mo.Translation(e));
+        if (repaired == mo.Translation(e)) {
+            continue;
+        }
+        if (mo.bytes_.size() + repaired.size() > UINT32_MAX) {
+            throw invalid();
+        }
+        e.TranslationOffset = static_cast<std::uint32_t>(mo.bytes_.size());
+        e.TranslationLength = static_cast<std::uint32_t>(repaired.size());
+        mo.bytes_ += repaired;
+    }
 
     // msgfmt writes the originals sorted; a table that is not would make the binary search miss
     // entries, so put it in order (the first of equal originals wins, as a scan would find it).

@@ -21,7 +21,8 @@ public:
     // Reads and parses a file; "Cannot open file " + path when it cannot be read.
     static TMoFile Load(const std::string& path);
 
-    // Translation of an exact, byte-for-byte original.
+    // Translation of an exact, byte-for-byte original; always valid UTF-8 (bytes that are not
+    // become U+FFFD).
     std::optional<std::string_view> Lookup(std::string_view original) const;
 
     std::size_t Count() const { return entries_.size(); }

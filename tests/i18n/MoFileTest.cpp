@@ -150,6 +150,15 @@ TEST(MoFile, OriginalsCompareByUnsignedBytes) {
     EXPECT_EQ(file.Lookup("\xff"), "4");
 }
 
+TEST(MoFile, TranslationsComeOutAsUtf8) {
+    const TMoFile file = TMoFile::Parse(
+        MakeMo({{"bad", "a\xff" "b\xc3"}, {"good", "Čekám"}, {"\xff", "key may be anything"}}),
+        "u");
+    EXPECT_EQ(file.Lookup("bad"), "a\xef\xbf\xbd" "b\xef\xbf\xbd");
+    EXPECT_EQ(file.Lookup("good"), "Čekám");
+    EXPECT_EQ(file.Lookup("\xff"), "key may be anything");
+}
+
 TEST(MoFile, CharsetCheckReadsTheContentTypeLine) {
     struct TRow {
         std::string Header;
