@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/DialogCommon.h"
 
 class QLabel;
 class QPushButton;
@@ -9,7 +9,7 @@ namespace qrv::gui {
 
 // The about dialog, shown without waiting. `parent` is its owner window for placement only
 // (not the Qt parent, so that a disabled main window cannot disable it); the caller owns it.
-class TFormAbout : public QDialog {
+class TFormAbout : public TFixedDialog {
     Q_OBJECT
 
 public:
@@ -25,12 +25,7 @@ public:
     QPushButton* Button1 = nullptr;
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    QWidget* owner_;
 };
 
 } // namespace qrv::gui

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/DialogCommon.h"
 
 #include <string>
 
@@ -23,7 +23,7 @@ namespace qrv::gui {
 // `mainForm` is the main window that the editor disables while it is open; it is the editor's
 // owner window for placement only, not its Qt parent (a disabled parent would disable the
 // editor too), so the caller owns the editor.
-class TFormServers : public QDialog {
+class TFormServers : public TFixedDialog {
     Q_OBJECT
 
 public:
@@ -61,11 +61,6 @@ public:
     QCheckBox* checkboxResponse = nullptr;
     QPushButton* buttonCancel = nullptr;
     QPushButton* buttonOK = nullptr;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void SetCaption(const std::string& text);

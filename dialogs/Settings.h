@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/DialogCommon.h"
 
 #include <functional>
 
@@ -20,7 +20,7 @@ namespace qrv::gui {
 // Showing the dialog disables `mainForm`; either button enables it again. As with the server
 // editor, `mainForm` is the owner window for placement only, not the Qt parent; the caller owns
 // the dialog.
-class TformSettings : public QDialog {
+class TformSettings : public TFixedDialog {
     Q_OBJECT
 
 public:
@@ -63,9 +63,7 @@ public:
     QPushButton* buttonSave = nullptr;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    void FormShow() override;
 
 private:
     void Resume();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/DialogCommon.h"
 
 #include <functional>
 #include <memory>
@@ -20,7 +20,7 @@ namespace qrv::gui {
 // The update notice "New version available". `parent` is its owner window for placement only
 // (not the Qt parent: the notice must stay usable while the main window is disabled); the caller
 // owns it.
-class TFormUpdate : public QDialog {
+class TFormUpdate : public TFixedDialog {
     Q_OBJECT
 
 public:
@@ -40,13 +40,6 @@ public:
     QLabel* labelVersionLastest = nullptr;
     QPushButton* buttonDownload = nullptr;
     QPushButton* buttonClose = nullptr;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    QWidget* owner_;
 };
 
 // Connect limit that the update check sets on the shared client; it stays for later requests.
