@@ -285,6 +285,7 @@ void TMainForm::CreateComponents() {
     gridLink->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     gridLink->verticalHeader()->setDefaultSectionSize(kRowHeight);
     gridLink->horizontalHeader()->setHighlightSections(false);
+    gridLink->horizontalHeader()->setMinimumSectionSize(8);
     gridLink->horizontalHeader()->setStretchLastSection(false);
     gridLink->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     gridLink->installEventFilter(this);
@@ -322,6 +323,7 @@ void TMainForm::CreateComponents() {
     timerCheck = new QTimer(this);
     timerCheck->setObjectName(QStringLiteral("timerCheck"));
     timerCheck->setSingleShot(false);
+    timerCheck->setTimerType(Qt::PreciseTimer);
     connect(timerCheck, &QTimer::timeout, this, [this] { Guarded([this] { timerCheckTimer(); }); });
 
     std::vector<QIcon> trayImages;

@@ -8,8 +8,8 @@
 #include "shell/app/Program.h"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,17 +53,32 @@ int main(int argc, char** argv) {
             Qt::QueuedConnection);
     });
 
+    // An end request that arrives while the windows are still being created (a start-up box may
+    // be open) is carried out as soon as the event loop runs.
     TEndSignals endSignals;
+    TMainForm* mainForm = nullptr;
+    bool endPending = false;
+    QObject::connect(&endSignals, &TEndSignals::EndRequested, &app, [&](int) {
+        if (mainForm == nullptr) {
+            endPending = true;
+            return;
+        }
+        Guarded([&] { mainForm->actionQuitExecute(); });
+    });
+
     int status = 0;
     {
         auto program = std::make_unique<TProgram>();
-        TMainForm& mainForm = program->MainForm();
-        QObject::connect(&mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::quit(); });
-        QObject::connect(&endSignals, &TEndSignals::EndRequested, &mainForm,
-                         [&mainForm](int) { Guarded([&] { mainForm.actionQuitExecute(); }); });
-        mainForm.show();
+        mainForm = &program->MainForm();
+        QObject::connect(mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::quit(); });
+        mainForm->show();
+        if (endPending) {
+            QTimer::singleShot(0, mainForm,
+                               [mainForm] { Guarded([mainForm] { mainForm->actionQuitExecute(); }); });
+        }
         TQRVApplication::exec();
         // Closing the windows closes the list, which saves it when it changed.
+        mainForm = nullptr;
         program.reset();
     }
     std::fflush(nullptr);

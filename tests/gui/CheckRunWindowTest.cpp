@@ -1,0 +1,207 @@
+// Real check runs against a loopback server, as the window shows them: statuses, status bar,
+// tray, traffic light, warning button, balloons; quitting while a run is under way; the timer
+// after saving the settings.
+
+#include "GuiTestSupport.h"
+
+#include "TestHttpServer.h"
+#include "platform/Registry.h"
+#include "shell/AppConfig.h"
+#include "shell/app/TrayIcon.h"
+
+#include <QAction>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+
+#include <atomic>
+
+namespace qrv::test {
+namespace {
+
+using CheckRunWindowTest = TGuiTest;
+
+constexpr char kAllOk[] = "Response of all websites OK. There was no problem.";
+constexpr char kProblems[] = "One or more websites problem. Unable to load or wrong response.";
+constexpr char kOffline[] =
+    "Unable to load verifying server. Websites monitoring stopped due to offline station.";
+
+TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
+    TTestHttpServer server;
+    server.Route("/ok", Reply(200, "OK"));
+    server.Route("/missing", Reply(404, "gone"));
+    server.Route("/verify", Reply(200, "up"));
+    server.Route("/down", Reply(500, "down"));
+    WriteConfig({{"BalloonLevel", std::string("4"), {}},
+                 {"VerifyEnabled", {}, 1u},
+                 {"VerifyURL", server.Url("/verify"), {}}});
+    WriteList({{"good", server.Url("/ok")}, {"bad", server.Url("/missing"), false}});
+    gui::TMainForm& form = Start();
+    auto setVerify = [&](const std::string& path) {
+        auto key = platform::TRegistryKey::Create(shell::kConfigKey, true);
+        ASSERT_TRUE(key && key->SetString("VerifyURL", server.Url(path)));
+        shell::LoadConfig();
+    };
+
+    // All OK (the failing server is inactive).
+    RunCheck();
+    EXPECT_EQ(ListRows(), (std::vector<std::string>{"bad||Waiting...|-1|off",
+                                                    "good|OK|OK|" + std::to_string(
+                                                        form.setServer.AsIntegerAt(1, engine::TField::LoadTime)) + "|on"}));
+    EXPECT_GE(form.setServer.AsIntegerAt(1, engine::TField::LoadTime), 0);
+    EXPECT_EQ(form.StatusText(), "Completed");
+    EXPECT_EQ(form.TrayIcon->ImageIndex(), 0);
+    EXPECT_EQ(form.TrayIcon->Hint(), kAllOk);
+    EXPECT_EQ(form.SemaforImage(), 0);
+    EXPECT_EQ(form.SemaforHint(), kAllOk);
+    EXPECT_FALSE(form.buttonWarning->isVisible());
+    EXPECT_FALSE(form.TrayIcon->LastBalloon());
+    EXPECT_TRUE(form.timerCheck->isActive());
+
+    // A problem: the warning button appears, with a load-error balloon for the server.
+    form.setServer.First();
+    form.actionServerActivateExecute();
+    RunCheck();
+    EXPECT_EQ(form.setServer.AsStringAt(0, engine::TField::Status), "ERR_LOAD");
+    EXPECT_EQ(form.StatusText(), "Completed with 1 error!");
+    EXPECT_EQ(form.TrayIcon->ImageIndex(), 1);
+    EXPECT_EQ(form.TrayIcon->Hint(), kProblems);
+    EXPECT_EQ(form.SemaforImage(), 1);
+    EXPECT_EQ(form.SemaforHint(), kProblems);
+    EXPECT_FALSE(form.buttonWarning->isHidden());
+    ASSERT_TRUE(form.TrayIcon->LastBalloon());
+    EXPECT_EQ(form.TrayIcon->LastBalloon()->Title, "Load error");
+    EXPECT_EQ(form.TrayIcon->LastBalloon()->Text, "Unable to load 'bad'");
+
+    // Offline: every row OFFLINE, the warning button stays, the offline balloon at level 4.
+    setVerify("/down");
+    RunCheck();
+    EXPECT_EQ(form.setServer.AsStringAt(0, engine::TField::Status), "OFFLINE");
+    EXPECT_EQ(form.setServer.AsStringAt(1, engine::TField::Status), "OFFLINE");
+    EXPECT_EQ(form.setServer.AsStringAt(1, engine::TField::Result), "Unable to check server.");
+    EXPECT_EQ(form.StatusText(), "Offline!");
+    EXPECT_EQ(form.TrayIcon->ImageIndex(), 2);
+    EXPECT_EQ(form.TrayIcon->Hint(), kOffline);
+    EXPECT_EQ(form.SemaforImage(), 2);
+    EXPECT_EQ(form.SemaforHint(), kOffline);
+    EXPECT_FALSE(form.buttonWarning->isHidden());
+    ASSERT_TRUE(form.TrayIcon->LastBalloon());
+    EXPECT_EQ(form.TrayIcon->LastBalloon()->Title, "Offline");
+    EXPECT_EQ(form.TrayIcon->LastBalloon()->Icon, engine::TBalloonIcon::Warning);
+
+    // Back online and all OK: green again, the warning stays until it is clicked.
+    setVerify("/verify");
+    form.setServer.First();
+    form.actionServerDeactivateExecute();
+    RunCheck();
+    EXPECT_EQ(form.StatusText(), "Completed");
+    EXPECT_EQ(form.TrayIcon->ImageIndex(), 0);
+    EXPECT_FALSE(form.buttonWarning->isHidden());
+    form.buttonWarning->click();
+    EXPECT_TRUE(form.buttonWarning->isHidden());
+
+    // The log has the run's lines.
+    const std::string log = ReadLog();
+    for (const char* line : {"SYSTEM Checking...", "OK Completed with no errors.",
+                             "ERROR Unable to load 'bad'. Error: ",
+                             "ERROR Completed with problems detected.",
+                             "ERROR Stopped! Probably offline."}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+}
+
+TEST_F(CheckRunWindowTest, OfflineBelowLevelFourKeepsTheTrayHint) {
+    TTestHttpServer server;
+    server.Route("/down", Reply(503, "no"));
+    WriteConfig({{"VerifyEnabled", {}, 1u}, {"VerifyURL", server.Url("/down"), {}}});
+    WriteList({{"a", server.Url("/ok")}});
+    gui::TMainForm& form = Start();
+    const std::string startHint = form.TrayIcon->Hint();
+    RunCheck();
+    EXPECT_EQ(form.StatusText(), "Offline!");
+    EXPECT_EQ(form.TrayIcon->ImageIndex(), 2);
+    EXPECT_EQ(form.TrayIcon->Hint(), startHint);
+    EXPECT_EQ(form.SemaforHint(), kOffline);
+    EXPECT_FALSE(form.TrayIcon->LastBalloon());
+}
+
+TEST_F(CheckRunWindowTest, QuitDuringARunWaitsForItAndStartsNoOther) {
+    TTestHttpServer server;
+    std::atomic<bool> release{false};
+    server.Route("/slow", [&](const TRecordedRequest&, TTestConnection& connection) {
+        while (!release) {
+            connection.Pause(5);
+        }
+        connection.Send(Response(200, "OK"));
+    });
+    WriteConfig();
+    WriteList({{"a", server.Url("/slow")}, {"b", server.Url("/slow")}});
+    gui::TMainForm& form = Start();
+    bool closed = false;
+    QObject::connect(&form, &gui::TMainForm::Closed, [&] { closed = true; });
+    form.StartCheckRun();
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestCount() == 1; }));
+    // Let the server answer a little later, while the quit already waits.
+    std::thread releaser([&] {
+        QThread::msleep(50);
+        release = true;
+    });
+    form.actionQuitExecute();
+    releaser.join();
+    EXPECT_FALSE(form.RunInProgress());
+    EXPECT_TRUE(form.Quitting());
+    EXPECT_TRUE(closed);
+    // The run re-armed the timer in its closing steps; quitting ignored that.
+    EXPECT_FALSE(form.timerCheck->isActive());
+    EXPECT_EQ(ListRows(), (std::vector<std::string>{
+                              "a|OK|OK|" + std::to_string(form.setServer.AsIntegerAt(0, engine::TField::LoadTime)) + "|on",
+                              "b|OK|OK|" + std::to_string(form.setServer.AsIntegerAt(1, engine::TField::LoadTime)) + "|on"}));
+    form.timerCheckTimer();
+    EXPECT_FALSE(form.RunInProgress());
+    EXPECT_EQ(server.RequestCount(), 2u);
+}
+
+TEST_F(CheckRunWindowTest, SavedSettingsKeepOrRestartTheCountdown) {
+    WriteConfig();
+    gui::TMainForm& form = Start();
+    QThread::msleep(30);
+    const int left = form.timerCheck->remainingTime();
+    ASSERT_LT(left, 300000);
+
+    // The same interval: the countdown goes on.
+    shell::LoadConfig();
+    form.ApplySettings();
+    EXPECT_LE(form.timerCheck->remainingTime(), left);
+
+    // A new interval starts it anew; a disarmed timer only takes the value.
+    auto key = platform::TRegistryKey::Create(shell::kConfigKey, true);
+    ASSERT_TRUE(key && key->SetString("CheckInterval", "600"));
+    shell::LoadConfig();
+    form.ApplySettings();
+    EXPECT_GT(form.timerCheck->remainingTime(), 500000);
+    form.timerCheck->stop();
+    ASSERT_TRUE(key->SetString("CheckInterval", "60"));
+    shell::LoadConfig();
+    form.ApplySettings();
+    EXPECT_FALSE(form.timerCheck->isActive());
+    EXPECT_EQ(form.timerCheck->interval(), 60000);
+}
+
+TEST_F(CheckRunWindowTest, HotKeySettingIsAppliedUnderTheSameId) {
+    WriteConfig({{"HotkeyEnabled", {}, 1u}});
+    gui::TMainForm& form = Start();
+    const int id = form.HotkeyId();
+    ASSERT_GT(id, 0);
+    auto key = platform::TRegistryKey::Create(shell::kConfigKey, true);
+    ASSERT_TRUE(key && key->SetDword("HotkeyEnabled", 0));
+    shell::LoadConfig();
+    form.ApplySettings();
+    EXPECT_EQ(form.HotkeyId(), id);  // kept after unregistering
+    ASSERT_TRUE(key->SetDword("HotkeyEnabled", 1));
+    shell::LoadConfig();
+    form.ApplySettings();
+    EXPECT_EQ(form.HotkeyId(), id);
+}
+
+} // namespace
+} // namespace qrv::test

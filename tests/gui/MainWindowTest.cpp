@@ -1,0 +1,266 @@
+// The main window's actions: enabling rules, deleting with its question, showing and hiding,
+// activating, and the keys the list swallows.
+
+#include "GuiTestSupport.h"
+
+#include "dialogs/Servers.h"
+#include "engine/CheckView.h"
+#include "TestHttpServer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+
+#include <atomic>
+
+namespace qrv::test {
+namespace {
+
+using engine::TField;
+using gui::TMessageAnswer;
+
+using MainWindowTest = TGuiTest;
+
+// "A" enabled, "-" disabled, for Add, Edit, Delete, Activate, Deactivate, Activate all, and
+// then the grid.
+std::string ActionStates(gui::TMainForm& form) {
+    std::string states;
+    for (QAction* action : {form.actionServerAdd, form.actionServerEdit, form.actionServerDelete,
+                            form.actionServerActivate, form.actionServerDeactivate,
+                            form.actionServerActivateAll}) {
+        states += action->isEnabled() ? 'A' : '-';
+    }
+    states += form.gridLink->isEnabled() ? " grid" : " -";
+    return states;
+}
+
+// Adds a server the way the server editor does.
+void AddThroughEditor(TGuiTest& test, gui::TMainForm& form, const std::string& name,
+                      const std::string& url) {
+    gui::TFormServers& editor = test.Program().FormServers();
+    form.actionServerAddExecute();
+    editor.editName->setText(QString::fromStdString(name));
+    editor.editURL->setText(QString::fromStdString(url));
+    editor.buttonOKClick();
+}
+
+TEST_F(MainWindowTest, ServerActionsFollowTheEnablingRules) {
+    TTestHttpServer server;
+    std::atomic<bool> release{false};
+    server.Route("/hold", [&](const TRecordedRequest&, TTestConnection& connection) {
+        while (!release) {
+            connection.Pause(5);
+        }
+        connection.Send(Response(200, "fine"));
+    });
+    WriteConfig();
+    WriteList({});
+    gui::TMainForm& form = Start();
+    struct TStep {
+        const char* What;
+        std::function<void()> Do;
+        const char* Expected;
+    };
+    const std::vector<TStep> steps = {
+        {"start-up with an empty list", [] {}, "A----A grid"},
+        {"the first server added: the new row did not count yet",
+         [&] { AddThroughEditor(*this, form, "b", server.Url("/hold")); }, "A----A grid"},
+        {"a second server added",
+         [&] { AddThroughEditor(*this, form, "a", server.Url("/hold")); }, "AAAAAA grid"},
+        {"a run is under way",
+         [&] {
+             form.StartCheckRun();
+             ASSERT_TRUE(WaitUntil([&] { return server.RequestCount() == 1; }));
+         },
+         "------ -"},
+        {"the run ends",
+         [&] {
+             release = true;
+             ASSERT_TRUE(WaitUntil([&] { return !form.RunInProgress(); }));
+         },
+         "AAAAAA grid"},
+        {"one deleted", [&] {
+             gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
+             form.actionServerDeleteExecute();
+         }, "AAAAAA grid"},
+        {"the last deleted", [&] {
+             gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
+             form.actionServerDeleteExecute();
+         }, "A----A grid"},
+        {"a run on the empty list", [&] { RunCheck(); }, "A----A grid"},
+    };
+    for (const TStep& step : steps) {
+        step.Do();
+        EXPECT_EQ(ActionStates(form), step.Expected) << step.What;
+    }
+    // Always available, whatever the list holds.
+    for (QAction* action : {form.actionQuit, form.actionLog, form.actionLogClear,
+                            form.actionSettings, form.actionHelpContext, form.actionHelpAbout}) {
+        EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, DeleteAsksFirstAndOnlyYesDeletes) {
+    WriteConfig();
+    WriteList({{"alpha"}, {"beta"}});
+    gui::TMainForm& form = Start();
+    form.setServer.First();
+    Boxes();
+
+    gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::No);
+    form.actionServerDeleteExecute();
+    EXPECT_EQ(form.setServer.RecordCount(), 2);
+    auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Caption, "Delete");
+    EXPECT_EQ(boxes[0].Text, "Do you wish to delete  alpha?");
+    EXPECT_EQ(boxes[0].Icon, gui::TMessageIcon::Question);
+    EXPECT_EQ(boxes[0].Buttons, gui::TMessageButtons::YesNo);
+    const bool timerBefore = form.timerCheck->isActive();
+
+    gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
+    form.actionServerDeleteExecute();
+    EXPECT_EQ(ListRows(), std::vector<std::string>{"beta||Waiting...|-1|on"});
+    EXPECT_EQ(form.timerCheck->isActive(), timerBefore);
+
+    // A name that looks like a placeholder is shown as it is.
+    form.setServer.Edit();
+    form.setServer.SetString(TField::Name, "%s 100%");
+    form.setServer.Post();
+    gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::No);
+    Boxes();
+    form.actionServerDeleteExecute();
+    boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text, "Do you wish to delete  %s 100%?");
+}
+
+TEST_F(MainWindowTest, ShowAndHideAreExclusiveAndToggle) {
+    WriteConfig();
+    gui::TMainForm& form = Start();
+    form.show();
+    auto check = [&](bool visible, const char* what) {
+        EXPECT_EQ(form.isVisible(), visible) << what;
+        EXPECT_EQ(form.actionShow->isEnabled(), !visible) << what;
+        EXPECT_EQ(form.actionHide->isEnabled(), visible) << what;
+    };
+    check(true, "shown at start");
+    form.actionHideExecute();
+    check(false, "hidden");
+    form.actionHideExecute();
+    check(false, "hiding again does nothing");
+    form.actionShowExecute();
+    check(true, "shown");
+    form.TrayIconDblClick();
+    check(false, "tray double-click hides");
+    form.TrayIconDblClick();
+    check(true, "tray double-click shows");
+    form.close();
+    check(false, "closing only hides");
+    EXPECT_FALSE(form.Quitting());
+    // The hot key is off by default: its message changes nothing.
+    EXPECT_EQ(form.HotkeyId(), 0);
+    form.HotKeyPressed(0);
+    form.HotKeyPressed(0xC000);
+    check(false, "no hot key registered");
+}
+
+TEST_F(MainWindowTest, HotKeyMessagesToggleOnlyWithTheirOwnId) {
+    WriteConfig({{"HotkeyEnabled", {}, 1u}});
+    gui::TMainForm& form = Start();
+    form.show();
+    const int id = form.HotkeyId();
+    EXPECT_GT(id, 0);
+    form.HotKeyPressed(id + 1);
+    EXPECT_TRUE(form.isVisible());
+    form.HotKeyPressed(id);
+    EXPECT_FALSE(form.isVisible());
+    form.HotKeyPressed(id);
+    EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(MainWindowTest, ActivateDeactivateAndActivateAll) {
+    WriteConfig();
+    WriteList({{"a"}, {"b", "http://x/", false}, {"c", "http://x/", false}});
+    gui::TMainForm& form = Start();
+    form.setServer.Edit();
+    form.setServer.SetString(TField::Status, "OK");
+    form.setServer.SetString(TField::Result, "OK");
+    form.setServer.Post();  // the cursor rests on "c"
+
+    form.actionServerActivateExecute();
+    form.setServer.First();
+    form.actionServerDeactivateExecute();
+    // Deactivating keeps the last status, description and load time.
+    EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|off",
+                                                    "b||Waiting...|-1|off", "c|OK|OK|-1|on"}));
+
+    form.timerCheck->stop();
+    form.actionServerActivateAllExecute();
+    EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|on", "b||Waiting...|-1|on",
+                                                    "c|OK|OK|-1|on"}));
+    EXPECT_TRUE(form.timerCheck->isActive());
+    EXPECT_EQ(form.setServer.RecNo(), 2);
+    EXPECT_EQ(form.gridLink->currentIndex().row(), 2);
+}
+
+TEST_F(MainWindowTest, GridKeysFollowTheListAndCtrlDeleteDoesNothing) {
+    WriteConfig();
+    WriteList({{"a"}, {"b"}, {"c"}});
+    gui::TMainForm& form = Start();
+    form.show();
+    form.setServer.First();
+    QApplication::processEvents();
+    EXPECT_EQ(form.gridLink->currentIndex().row(), 0);
+
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(form.gridLink, &down);
+    EXPECT_EQ(form.setServer.RecNo(), 1);
+
+    Boxes();
+    QKeyEvent ctrlDelete(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+    QApplication::sendEvent(form.gridLink, &ctrlDelete);
+    EXPECT_EQ(form.setServer.RecordCount(), 3);
+    EXPECT_TRUE(Boxes().empty());
+
+    // During a run the grid takes no key.
+    form.View().SetGridEnabled(false);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(form.gridLink, &up);
+    EXPECT_EQ(form.setServer.RecNo(), 1);
+}
+
+TEST_F(MainWindowTest, MenusHoldEveryActionWithItsShortCut) {
+    WriteConfig();
+    gui::TMainForm& form = Start();
+    auto captions = [](QMenu* menu) {
+        std::vector<std::string> texts;
+        for (QAction* action : menu->actions()) {
+            std::string text = action->text().toStdString();
+            if (!action->shortcut().isEmpty()) {
+                text += " " + action->shortcut().toString(QKeySequence::PortableText).toStdString();
+            }
+            texts.push_back(text);
+        }
+        return texts;
+    };
+    EXPECT_EQ(captions(form.menuApplication),
+              (std::vector<std::string>{"Log Ctrl+L", "Clear log", "Settings Ctrl+S",
+                                        "Hide Ctrl+H", "Quit Ctrl+Q"}));
+    EXPECT_EQ(captions(form.menuServers),
+              (std::vector<std::string>{"Add Ctrl+N", "Edit Ctrl+E", "Delete Ctrl+R",
+                                        "Deactivate Ctrl+D", "Activate Ctrl+A", "Activate all"}));
+    EXPECT_EQ(captions(form.menuStats), std::vector<std::string>{"Generate"});
+    EXPECT_FALSE(form.menuStats->menuAction()->isEnabled());
+    EXPECT_EQ(captions(form.menuHelp), (std::vector<std::string>{"Online help F1", "About"}));
+    EXPECT_EQ(captions(form.popupTray),
+              (std::vector<std::string>{"Show", "Hide Ctrl+H", "Log Ctrl+L", "Quit Ctrl+Q"}));
+}
+
+} // namespace
+} // namespace qrv::test
