@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <unordered_set>
 
 namespace qrv::engine {
 
@@ -17,13 +18,25 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool IsNameStart(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u == ':' || u >= 0x80;
+// 1: may start a name, 2: may continue one.
+constexpr std::array<unsigned char, 256> MakeNameTable() {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const bool start =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+        const bool more = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        t[static_cast<std::size_t>(c)] =
+            static_cast<unsigned char>((start ? 1 : 0) | (more ? 2 : 0));
+    }
+    return t;
 }
+constexpr std::array<unsigned char, 256> kNameTable = MakeNameTable();
 
+bool IsNameStart(char c) {
+    return (kNameTable[static_cast<unsigned char>(c)] & 1) != 0;
+}
 bool IsNameChar(char c) {
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return (kNameTable[static_cast<unsigned char>(c)] & 2) != 0;
 }
 
 bool IsDigit(char c) {
@@ -498,10 +511,8 @@ private:
         if (!hasName || !hasType) {
             Fail(at, "FIELD without attrname or fieldtype");
         }
-        for (const TDeclaredField& other : declared_) {
-            if (other.Name == field.Name) {
-                Fail(at, "field '" + Quote(field.Name) + "' declared twice");
-            }
+        if (!declaredNames_.insert(field.Name).second) {
+            Fail(at, "field '" + Quote(field.Name) + "' declared twice");
         }
         declared_.push_back(std::move(field));
     }
@@ -600,13 +611,20 @@ private:
             if (child != "ROW") {
                 Unexpected(at, child, "ROWDATA");
             }
+            if (++rowCount_ > kMaxRows) {
+                Fail(at, "more than " + std::to_string(kMaxRows) + " rows");
+            }
             ReadRow();
         }
     }
 
-    int FieldIndex(std::string_view name) const {
-        for (std::size_t i = 0; i < fields_.size(); ++i) {
+    // Rows name their fields in field order, so the one after the last match is tried first.
+    int FieldIndex(std::string_view name, std::size_t& hint) const {
+        const std::size_t n = fields_.size();
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t i = (hint + k) % n;
             if (fields_[i].Name == name) {
+                hint = i + 1;
                 return static_cast<int>(i);
             }
         }
@@ -619,6 +637,7 @@ private:
         }
         TPacketRow row;
         bool hasRowState = false;
+        std::size_t hint = 0;
         TAttribute a;
         while (NextAttribute(a)) {
             if (a.Name == "RowState") {
@@ -634,7 +653,7 @@ private:
                 row.RowState = *state;
                 continue;
             }
-            const int index = FieldIndex(a.Name);
+            const int index = FieldIndex(a.Name, hint);
             if (index < 0) {
                 Decode(a, junk_);
                 continue;
@@ -682,6 +701,8 @@ private:
     std::vector<std::uint32_t>& changeLog_;
     const std::function<void(const TPacketRow&)>& onRow_;
     std::vector<TDeclaredField> declared_;
+    std::unordered_set<std::string> declaredNames_;
+    std::size_t rowCount_ = 0;
     std::vector<TPacketValue> values_;
     std::vector<std::string> scratch_; // one per field, so a row's values live side by side
     std::string junk_;

@@ -42,6 +42,11 @@ struct TPacketRow {
 // holds 50000 characters, at most six bytes each when escaped.
 inline constexpr std::size_t kMaxAttributeBytes = 1u << 20;
 
+// Most rows the reader accepts (a check run over them would last more than a day). A record
+// costs far more memory than its shortest row ("<ROW/>"), so a damaged file must not be able to
+// claim gigabytes.
+inline constexpr std::size_t kMaxRows = 100000;
+
 // Parses a whole packet held in `bytes`. Checks that `fields` are all declared with their
 // types (and widths for strings), loads the change journal's numbers into `changeLog` and calls
 // `onRow` once per row, in file order. Fields the file declares beyond `fields`, and row

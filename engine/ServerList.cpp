@@ -60,9 +60,16 @@ const std::locale& CollationLocale() {
     return locale;
 }
 
-// Sort key of a name under the locale's collation, so that ordering compares plain bytes.
-std::string CollationKey(std::string_view utf8) {
+// Sort key of a stored (single-byte) name under the locale's collation, so that ordering
+// compares plain bytes. Most names are ASCII, which is UTF-8 already.
+std::string CollationKey(std::string_view ansi) {
     const auto& collate = std::use_facet<std::collate<char>>(CollationLocale());
+    const bool ascii = std::all_of(ansi.begin(), ansi.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        return collate.transform(ansi.data(), ansi.data() + ansi.size());
+    }
+    const std::string utf8 = platform::AnsiToUtf8(ansi);
     return collate.transform(utf8.data(), utf8.data() + utf8.size());
 }
 
@@ -335,7 +342,7 @@ struct TServerList::TImpl {
         Order.reserve(Rows.size());
         for (const auto& r : Rows) {
             if (!r->Hidden) {
-                r->Key = CollationKey(platform::AnsiToUtf8(r->TextOf(TField::Name)));
+                r->Key = CollationKey(r->TextOf(TField::Name));
                 Order.push_back(r.get());
             }
         }
@@ -557,7 +564,7 @@ void TServerList::Post() {
         TRecord* target = d.Order[static_cast<std::size_t>(d.Cur)];
         if (newName != target->TextOf(TField::Name)) {
             // Only a renamed record changes place; posting the same name never re-sorts.
-            rec->Key = CollationKey(platform::AnsiToUtf8(newName));
+            rec->Key = CollationKey(newName);
             *target = std::move(*rec);
             d.Order.erase(d.Order.begin() + d.Cur);
             d.Cur = d.InsertInOrder(target);
@@ -566,7 +573,7 @@ void TServerList::Post() {
         }
     } else {
         rec->Seq = d.NextSeq++;
-        rec->Key = CollationKey(platform::AnsiToUtf8(newName));
+        rec->Key = CollationKey(newName);
         TRecord* raw = rec.get();
         if (d.LogChanges) {
             raw->RowState = kRowInserted;

@@ -532,6 +532,28 @@ TEST_F(ServerListTest, CloseWritesOnlyWhenSomethingChangedOrTheFileIsGone) {
     }
 }
 
+// A save that cannot be written leaves the list open with its records, so nothing is lost yet.
+TEST_F(ServerListTest, FailedSaveAtCloseKeepsTheListOpen) {
+    TServerList list;
+    list.SetFileName((dir_ / "missing" / "QRV.xml").string());
+    list.CreateEmpty();
+    Add(list, "kept");
+    try {
+        list.Close();
+        ADD_FAILURE() << "closed without writing";
+    } catch (const Error& e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("setServer: Unable to write file '"))
+            << e.what();
+    }
+    EXPECT_TRUE(list.Active());
+    EXPECT_EQ(list.AsStringAt(0, F::Name), "kept");
+    EXPECT_TRUE(fs::is_empty(dir_)); // no temporary file left behind either
+    list.SetFileName(path_.string());
+    list.Close();
+    EXPECT_FALSE(list.Active());
+    EXPECT_NE(ReadFile(path_).find("Name=\"kept\""), std::string::npos);
+}
+
 TEST_F(ServerListTest, EditingRulesAndTheirRefusals) {
     auto errorOf = [](const std::function<void()>& work) -> std::string {
         try {
