@@ -10,7 +10,6 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -87,35 +86,23 @@ TEST_F(WindowTranslation, CzechAndBackFromTheRememberedEnglishTexts) {
     QWidget* w = Window.get();
     w->setWindowTitle(Q("Settings"));
     auto* button = new QPushButton(Q("Add"), w);
-    button->setToolTip(Q("Hide the window"));
     auto* group = new QGroupBox(Q("Language"), w);
     auto* lf = new QLabel(Q("Line one\nLine two"), group);
-    auto* crlf = new QLabel(Q("Line one\r\nLine two"), group);
     QMenu* menu = (new QMenuBar(w))->addMenu(Q("Servers"));
     auto* windowAction = new QAction(Q("Add"), w);
     menu->addAction(windowAction);
     QAction* menuAction = menu->addAction(Q("Quit"));
     auto* derivedTip = new QAction(Q("Settings..."), w);
-    derivedTip->setStatusTip(Q("Hide the window"));
     menu->addAction(derivedTip);
-    QAction* popupAction = (new QMenu(w))->addAction(Q("Quit"));
     auto* tabs = new QTabWidget(w);
     tabs->addTab(new QWidget, Q("General"));
     tabs->addTab(new QWidget, Q("Advanced"));
-    tabs->setTabToolTip(1, Q("Language"));
-    auto* onPage = new QLabel(Q("Waiting..."), tabs->widget(0));
     auto* combo = new QComboBox(w);
     combo->addItems({Q("One"), Q(""), Q("Two"), Q("Unknown")});
-    combo->setCurrentIndex(2);
     auto* lines = new TTestLines(w);
     lines->Lines = {Q("One"), Q(""), Q("Two"), Q("Unknown")};
-    std::vector<QObject*> titles; // the grid's column titles
-    for (const char* title : {"  Server", "  Load time", "  Description"}) {
-        titles.push_back(new QObject(w));
-        titles.back()->setProperty("title", Q(title));
-    }
-    auto* edit = new QLineEdit(w);
-    edit->setPlaceholderText(Q("Url"));
+    auto* title = new QObject(w); // a column title of the grid
+    title->setProperty("title", Q("  Description"));
 
     struct {
         const char* What;
@@ -124,35 +111,21 @@ TEST_F(WindowTranslation, CzechAndBackFromTheRememberedEnglishTexts) {
     } const rows[] = {
         {"window title", [=] { return w->windowTitle(); }, Q("Settings"), Q("Nastavení")},
         {"button", [=] { return button->text(); }, Q("Add"), Q("Přidat")},
-        {"tool tip", [=] { return button->toolTip(); }, Q("Hide the window"), Q("Skrýt okno")},
         {"group box", [=] { return group->title(); }, Q("Language"), Q("Jazyk")},
         {"LF lines", [=] { return lf->text(); }, Q("Line one\nLine two"),
          Q("Řádek jedna\nŘádek dva")},
-        {"CR LF lines", [=] { return crlf->text(); }, Q("Line one\r\nLine two"),
-         Q("Řádek jedna\r\nŘádek dva")},
         {"menu title", [=] { return menu->title(); }, Q("Servers"), Q("Servery")},
         {"menu's action", [=] { return menu->menuAction()->text(); }, Q("Servers"), Q("Servery")},
         {"window action in a menu", [=] { return windowAction->text(); }, Q("Add"), Q("Přidat")},
         {"action made by the menu", [=] { return menuAction->text(); }, Q("Quit"), Q("Konec")},
         {"derived tool tip", [=] { return derivedTip->toolTip(); }, Q("Settings"), Q("Nastavení")},
-        {"status tip", [=] { return derivedTip->statusTip(); }, Q("Hide the window"),
-         Q("Skrýt okno")},
-        {"popup menu action", [=] { return popupAction->text(); }, Q("Quit"), Q("Konec")},
         {"tab", [=] { return tabs->tabText(1); }, Q("Advanced"), Q("Rozšířené")},
-        {"tab tool tip", [=] { return tabs->tabToolTip(1); }, Q("Language"), Q("Jazyk")},
-        {"label on a tab page", [=] { return onPage->text(); }, Q("Waiting..."), Q("Čekám...")},
         {"combo entries", [=] { return Items(combo); }, Q("One||Two|Unknown"),
          Q("Jedna||Dvě|Unknown")},
-        {"combo selection", [=] { return QString::number(combo->currentIndex()); }, Q("2"), Q("2")},
         {"string list", [=] { return lines->Lines.join(QLatin1Char('|')); }, Q("One||Two|Unknown"),
          Q("Jedna||Dvě|Unknown")},
-        {"server title", [=] { return titles[0]->property("title").toString(); }, Q("  Server"),
-         Q("Server")},
-        {"load time title", [=] { return titles[1]->property("title").toString(); },
-         Q("  Load time"), Q("Doba načtení")},
-        {"description title", [=] { return titles[2]->property("title").toString(); },
-         Q("  Description"), Q(" Popis stavu")},
-        {"placeholder", [=] { return edit->placeholderText(); }, Q("Url"), Q("Adresa")},
+        {"column title", [=] { return title->property("title").toString(); }, Q("  Description"),
+         Q(" Popis stavu")},
     };
     const auto expect = [&](bool czech, const char* stage) {
         for (const auto& row : rows)

@@ -49,11 +49,7 @@ TEST_F(SingleInstance, ProgramsStartedByTheHolderDoNotKeepTheLock) {
     ::kill(child, SIGKILL);
 }
 
-TEST_F(SingleInstance, AnUnusableLockPlaceDoesNotStopTheProgram) {
-    // A folder in the lock's place; then a symlink planted there, which must not be followed.
-    ASSERT_EQ(::mkdir((Dir + "/Ostrelle.Quorvane.0.9.lock").c_str(), 0700), 0);
-    EXPECT_EQ(TryLock(), 0);
-    Dir = MakeTempDir("qrv-lock-link");
+TEST_F(SingleInstance, APlantedSymlinkIsNotFollowedAndDoesNotStopTheProgram) {
     ASSERT_EQ(::symlink((Dir + "/target").c_str(), (Dir + "/Ostrelle.Quorvane.0.9.lock").c_str()),
               0);
     EXPECT_EQ(TryLock(), 0);
