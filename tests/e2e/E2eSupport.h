@@ -1,0 +1,125 @@
+#pragma once
+
+// The end-to-end tests drive the real program: a copy of the built executable in a folder of
+// its own, its own machine-wide configuration folder, on a private Xvfb display with a tray
+// host, driven by xdotool. Every wait is bounded and every process started is killed.
+
+#include <gtest/gtest.h>
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qrv::e2e {
+
+namespace fs = std::filesystem;
+
+// A started process; killed (and reaped) when the object goes, unless it has ended.
+class TProcess {
+public:
+    TProcess() = default;
+    TProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& outputFile = {});
+    ~TProcess();
+    TProcess(TProcess&& other) noexcept;
+    TProcess& operator=(TProcess&& other) noexcept;
+    TProcess(const TProcess&) = delete;
+    TProcess& operator=(const TProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    bool Running();
+    // The exit status once ended within `ms` (a signal gives 128 + its number); none otherwise.
+    std::optional<int> WaitExit(int ms);
+    void Signal(int number);
+    void Kill();
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+struct TRunResult {
+    int Status = -1;  // -1 when the command was cut off
+    std::string Output;
+};
+
+// Runs a command to its end (at most `ms`), with its standard output captured.
+TRunResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      int ms = 10000);
+
+// Polls `done` every 20 ms until it holds or `ms` pass.
+bool WaitUntil(const std::function<bool()>& done, int ms);
+
+std::string ReadFile(const fs::path& path);
+
+// An X display of our own with a tray host on it, for the life of the object.
+class TXSession {
+public:
+    TXSession();
+    ~TXSession();
+    bool Ok() const { return display_ >= 0 && trayReady_; }
+    std::string Display() const { return ":" + std::to_string(display_); }
+
+    // xdotool with the session's display; the window ids it prints.
+    std::vector<unsigned long> Search(const std::vector<std::string>& args);
+    TRunResult Xdotool(const std::vector<std::string>& args);
+    // Asks a window to close as a window manager would (WM_DELETE_WINDOW).
+    bool RequestClose(unsigned long window);
+    // A PNG of one window.
+    bool Screenshot(unsigned long window, const fs::path& png);
+    std::vector<std::string> Environment() const;
+
+private:
+    int display_ = -1;
+    bool trayReady_ = false;
+    TProcess xvfb_;
+    TProcess trayer_;
+};
+
+// One installation of the program: a folder holding a copy of the executable, its list and its
+// log, plus a machine-wide configuration folder.
+class TInstall {
+public:
+    explicit TInstall(TXSession& session);
+    ~TInstall();
+
+    fs::path Dir() const { return dir_; }
+    fs::path Program() const { return dir_ / "quorvane"; }
+    fs::path ConfigFile() const { return dir_ / "config" / "Ostrelle" / "Quorvane.reg"; }
+    fs::path ListFile() const { return dir_ / "QRV.xml"; }
+    fs::path LogFile() const { return dir_ / "QRV.log"; }
+
+    // The defaults a first start writes, then the given values (texts or DWORDs).
+    void WriteConfig(const std::vector<std::pair<std::string, std::string>>& texts,
+                     const std::vector<std::pair<std::string, unsigned>>& dwords = {});
+
+    // Starts the program; extra environment entries ("NAME=value") are added.
+    TProcess Start(const std::vector<std::string>& extraEnv = {});
+
+    // Answers every start-up box with Return until the main window is shown; its id or 0.
+    unsigned long WaitForMainWindow(int ms = 20000);
+    bool MainWindowVisible();
+
+private:
+    TXSession& session_;
+    fs::path dir_;
+};
+
+// A server for the list file written by the test (through the real list code).
+struct TListServer {
+    TListServer(std::string name, std::string url, bool active = true, std::string response = {})
+        : Name(std::move(name)), Url(std::move(url)), Active(active),
+          Response(std::move(response)) {}
+    std::string Name;
+    std::string Url;
+    bool Active;
+    std::string Response;  // empty: no response test
+};
+void WriteServerList(const fs::path& path, const std::vector<TListServer>& servers);
+
+} // namespace qrv::e2e

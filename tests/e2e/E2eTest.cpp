@@ -1,0 +1,230 @@
+// The real program under Xvfb with a tray host: first start, single instance, tray icon, hot
+// key, close-to-tray, end signals, and a check run against a loopback server.
+
+#include "E2eSupport.h"
+
+#include "TestHttpServer.h"
+#include "platform/CodePage.h"
+
+#include <csignal>
+#include <memory>
+
+namespace qrv::e2e {
+namespace {
+
+class E2eTest : public ::testing::Test {
+public:
+    static void SetUpTestSuite() { session_ = std::make_unique<TXSession>(); }
+    static void TearDownTestSuite() { session_.reset(); }
+
+    // Ends the program with SIGTERM and returns its exit status (none when it did not end).
+    static std::optional<int> Terminate(TProcess& program) {
+        program.Signal(SIGTERM);
+        return program.WaitExit(20000);
+    }
+
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session_ && session_->Ok()) << "no Xvfb with a tray host";
+        install_ = std::make_unique<TInstall>(*session_);
+    }
+    void TearDown() override { install_.reset(); }
+
+    TXSession& X() { return *session_; }
+    TInstall& App() { return *install_; }
+
+    static std::unique_ptr<TXSession> session_;
+    std::unique_ptr<TInstall> install_;
+};
+
+std::unique_ptr<TXSession> E2eTest::session_;
+
+TEST_F(E2eTest, FirstStartWritesTheDefaultsAndTheSeedList) {
+    TProcess program = App().Start();
+    ASSERT_NE(App().WaitForMainWindow(), 0u) << ReadFile(App().Dir() / "output.txt");
+    const std::string config = ReadFile(App().ConfigFile());
+    EXPECT_EQ(config.rfind("Windows Registry Editor Version 5.00", 0), 0u) << config;
+    for (const char* line : {"\"Version\"=\"0.9.18\"", "\"CheckUpdate\"=dword:00000001",
+                             "\"CheckInterval\"=\"300\"", "\"BalloonLevel\"=\"3\"",
+                             "\"Language\"=\"en\"", "\"LogEnabled\"=dword:00000001"}) {
+        EXPECT_NE(config.find(line), std::string::npos) << line << "\n" << config;
+    }
+    // The re-created list holds the metadata only until the program ends.
+    EXPECT_EQ(ReadFile(App().ListFile()).find("<ROW "), std::string::npos);
+    EXPECT_NE(ReadFile(App().LogFile()).find("SYSTEM Dataset does not exist. File recreated: "),
+              std::string::npos);
+
+    EXPECT_EQ(Terminate(program), 0);
+    const std::string list = ReadFile(App().ListFile());
+    EXPECT_NE(list.find("<ROW RowState=\"4\" Name=\"Ostrelle\" Status=\"\" Result=\"Waiting...\""),
+              std::string::npos)
+        << list;
+
+    // The next start shows no box and keeps the configuration.
+    TProcess again = App().Start();
+    ASSERT_NE(App().WaitForMainWindow(), 0u);
+    EXPECT_EQ(ReadFile(App().ConfigFile()), config);
+    EXPECT_EQ(Terminate(again), 0);
+}
+
+TEST_F(E2eTest, SecondStartEndsAtOnceWhileTheFirstRunsHidden) {
+    App().WriteConfig({});
+    WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    TProcess first = App().Start();
+    const unsigned long window = App().WaitForMainWindow();
+    ASSERT_NE(window, 0u);
+    // A close request that arrives while the window is still being mapped can be lost, so
+    // it is repeated until the window has gone.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return X().RequestClose(window) && !App().MainWindowVisible(); }, 5000));
+
+    TProcess second = App().Start();
+    EXPECT_EQ(second.WaitExit(10000), 0);
+    EXPECT_TRUE(first.Running());
+    EXPECT_FALSE(App().MainWindowVisible());
+    EXPECT_EQ(Terminate(first), 0);
+}
+
+TEST_F(E2eTest, TrayIconAndCloseToTray) {
+    App().WriteConfig({});
+    WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    TProcess program = App().Start();
+    const unsigned long window = App().WaitForMainWindow();
+    ASSERT_NE(window, 0u);
+
+    // A small window of ours inside the tray host's panel: the tray icon.
+    bool trayIcon = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (unsigned long id :
+                 X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
+                const std::string geometry =
+                    X().Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
+                const auto at = geometry.find("Geometry: ");
+                if (id != window && at != std::string::npos) {
+                    const int width = std::atoi(geometry.c_str() + at + 10);
+                    trayIcon = width > 0 && width <= 32;
+                }
+            }
+            return trayIcon;
+        },
+        10000));
+
+    // Closing the window hides it; the process and the tray icon stay.
+    ASSERT_TRUE(X().RequestClose(window));
+    if (!WaitUntil([&] { return !App().MainWindowVisible(); }, 5000)) {
+        std::fprintf(stderr, "DEBUG window=%lu\n", window);
+        for (auto id : X().Search({"--name", "."})) std::fprintf(stderr, "DEBUG id=%lu %s %s\n", id, X().Xdotool({"getwindowname", std::to_string(id)}).Output.c_str(), X().Xdotool({"getwindowpid", std::to_string(id)}).Output.c_str());
+        std::fprintf(stderr, "DEBUG pid=%d\n", program.Pid());
+    }
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(Terminate(program), 0);
+}
+
+TEST_F(E2eTest, HotKeyTogglesTheWindowWhenEnabled) {
+    App().WriteConfig({}, {{"HotkeyEnabled", 1}});
+    WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    TProcess program = App().Start();
+    ASSERT_NE(App().WaitForMainWindow(), 0u);
+    X().Xdotool({"key", "ctrl+alt+w"});
+    EXPECT_TRUE(WaitUntil([&] { return !App().MainWindowVisible(); }, 5000));
+    X().Xdotool({"key", "ctrl+alt+w"});
+    EXPECT_TRUE(WaitUntil([&] { return App().MainWindowVisible(); }, 5000));
+    EXPECT_EQ(Terminate(program), 0);
+
+    // Without the setting the keys do nothing.
+    App().WriteConfig({}, {{"HotkeyEnabled", 0}});
+    TProcess plain = App().Start();
+    ASSERT_NE(App().WaitForMainWindow(), 0u);
+    X().Xdotool({"key", "ctrl+alt+w"});
+    EXPECT_FALSE(WaitUntil([&] { return !App().MainWindowVisible(); }, 1500));
+    EXPECT_EQ(Terminate(plain), 0);
+}
+
+TEST_F(E2eTest, EndSignalsSaveTheList) {
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        App().WriteConfig({});
+        WriteServerList(App().ListFile(), {{"b", "http://127.0.0.1:1/"}, {"a", "http://x/", false}});
+        TProcess program = App().Start();
+        ASSERT_NE(App().WaitForMainWindow(), 0u);
+        program.Signal(number);
+        EXPECT_EQ(program.WaitExit(20000), 0);
+        // Start-up reset every row; the save at the end wrote that back.
+        const std::string list = ReadFile(App().ListFile());
+        EXPECT_NE(list.find("Name=\"b\" Status=\"\" Result=\"Waiting...\""), std::string::npos)
+            << list;
+        EXPECT_NE(list.find("Name=\"a\" Status=\"\" Result=\"Waiting...\""), std::string::npos);
+        EXPECT_NE(list.find("LoadTime=\"-1\""), std::string::npos);
+    }
+}
+
+// A mixed run against a loopback server, in English and in Czech; the window is photographed
+// for the documentation.
+void MixedRun(TXSession& x, TInstall& app, const std::string& language, int codePage,
+              const std::vector<std::string>& env) {
+    // The log is written in the station's code page.
+    auto ansi = [codePage](const std::string& text) { return platform::Utf8ToAnsi(text, codePage); };
+    test::TTestHttpServer server;
+    server.Route("/ok", test::Reply(200, "fine"));
+    server.Route("/missing", test::Reply(404, "gone"));
+    server.Route("/wrong", test::Reply(200, "bad"));
+    app.WriteConfig({{"CheckInterval", "1"}, {"Language", language}});
+    WriteServerList(app.ListFile(),
+                    {{"ok", server.Url("/ok")},
+                     {"missing", server.Url("/missing")},
+                     {"wrong", server.Url("/wrong"), true, "good"},
+                     {"refused", "http://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()) + "/"},
+                     {"resting", server.Url("/ok"), false}});
+    TProcess program = app.Start(env);
+    const unsigned long window = app.WaitForMainWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string log = ReadFile(app.LogFile());
+            return log.find("ERROR Completed with problems detected.") != std::string::npos ||
+                   log.find(ansi("ERROR Dokončeno s problémy.")) != std::string::npos;
+        },
+        60000))
+        << ReadFile(app.LogFile());
+    x.Screenshot(window, fs::path(QRV_BINARY_DIR) / "tests" / "e2e" /
+                             ("main-window-" + language + ".png"));
+    EXPECT_EQ(E2eTest::Terminate(program), 0);
+
+    const std::string list = ReadFile(app.ListFile());
+    for (const char* row : {"Name=\"ok\" Status=\"OK\" Result=\"OK\"",
+                            "Name=\"missing\" Status=\"ERR_LOAD\" Result=\"Unable to load: ",
+                            "Name=\"wrong\" Status=\"ERR_RESP\" Result=\"Wrong response: bad\"",
+                            "Name=\"refused\" Status=\"ERR_LOAD\" Result=\"Unable to load: ",
+                            "Name=\"resting\" Status=\"\""}) {
+        EXPECT_NE(list.find(row), std::string::npos) << row << "\n" << list;
+    }
+    const std::string log = ReadFile(app.LogFile());
+    const std::vector<std::string> lines =
+        language == "cs"
+            ? std::vector<std::string>{"SYSTEM Kontroluji...",
+                                       "ERROR Nepovedlo se načíst 'missing'. Chyba: ",
+                                       "ERROR Špatná odpověď 'wrong': bad",
+                                       "ERROR Nepovedlo se načíst 'refused'. Chyba: "}
+            : std::vector<std::string>{"SYSTEM Checking...",
+                                       "ERROR Unable to load 'missing'. Error: ",
+                                       "ERROR Wrong response 'wrong': bad",
+                                       "ERROR Unable to load 'refused'. Error: "};
+    for (const std::string& line : lines) {
+        EXPECT_NE(log.find(ansi(line)), std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_EQ(log.find("'ok'"), std::string::npos);
+    EXPECT_EQ(log.find("'resting'"), std::string::npos);
+}
+
+TEST_F(E2eTest, CheckRunWritesStatusesAndLogLines) {
+    MixedRun(X(), App(), "en", 1252, {});
+}
+
+TEST_F(E2eTest, CheckRunInCzech) {
+    // A Czech station: its list and log are kept in the Central European code page.
+    MixedRun(X(), App(), "cs", 1250, {"LANG=cs_CZ.UTF-8"});
+}
+
+} // namespace
+} // namespace qrv::e2e
