@@ -51,7 +51,7 @@ TFormServers::TFormServers(TServerList& setServer, QTimer& timerCheck, QWidget* 
       mainForm_(mainForm) {
     setObjectName(QStringLiteral("FormServers"));
 
-    labelTitle = AddLabel("labelTitle", "Server", QRect(144, 8, 200, 23));
+    labelTitle = AddLabel("labelTitle", "", QRect(144, 8, 200, 23));   // set at each opening
     QFont titleFont(QStringLiteral("Tahoma"));
     titleFont.setPixelSize(19);
     labelTitle->setFont(titleFont);
