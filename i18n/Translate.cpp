@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 namespace qrv::i18n {
 
@@ -13,6 +14,8 @@ namespace {
 // Replaced services are never freed: a lookup on another thread may still be using one.
 std::atomic<TCatalogueService*> g_service{nullptr};
 std::mutex g_serviceLock;
+// Kept reachable (never destroyed) so that the leak checker sees them as in use.
+std::vector<TCatalogueService*>* g_retired = new std::vector<TCatalogueService*>;
 
 } // namespace
 
@@ -36,6 +39,7 @@ void ReplaceCatalogueService(TCatalogueSetup setup) {
     auto* service = new TCatalogueService(std::move(setup));
     if (TCatalogueService* old = g_service.load(std::memory_order_acquire)) {
         service->SetNotifier(old->Notifier());
+        g_retired->push_back(old);
     }
     g_service.store(service, std::memory_order_release);
 }
