@@ -53,7 +53,7 @@ constexpr char kHotkeyAtomName[] = "HotkeyShow";
 constexpr int kClientWidth = 570;
 constexpr int kClientHeight = 305;
 constexpr int kRowHeight = 18;
-constexpr int kLoadTimeWidth = 64;
+constexpr int kLoadTimeWidth = 75;
 
 std::string T(std::string_view text) { return i18n::TranslateText(text); }
 

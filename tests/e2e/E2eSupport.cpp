@@ -253,22 +253,29 @@ std::string ReadFile(const fs::path& path) {
 // ---------------------------------------------------------------------------------------------
 
 TXSession::TXSession() {
+    // Other X servers may be starting at the same moment; try again on a collision.
+    for (int attempt = 0; attempt < 3 && !Ok(); ++attempt) {
+        trayer_.Kill();
+        xvfb_.Kill();
+        display_ = -1;
+        Launch();
+    }
+}
+
+void TXSession::Launch() {
     int fds[2];
     if (::pipe(fds) != 0) {
+        problem_ = "pipe failed";
         return;
     }
     // Xvfb picks a free display number and writes it to the descriptor we name.
-    {
-        const std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(fds[1]),
-                                               "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
-        std::vector<std::string> resolved = argv;
-        resolved[0] = Resolve(argv[0]);
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            env.emplace_back(*e);
-        }
-        xvfb_ = TProcess(resolved, env);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
     }
+    xvfb_ = TProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                      "1024x768x24", "-nolisten", "tcp"},
+                     env);
     ::close(fds[1]);
     std::string number;
     char c = 0;
@@ -278,12 +285,16 @@ TXSession::TXSession() {
     }
     ::close(fds[0]);
     if (number.empty()) {
+        problem_ = "Xvfb gave no display number";
         return;
     }
     display_ = std::atoi(number.c_str());
     trayer_ = TProcess({"trayer", "--edge", "bottom", "--align", "right", "--SetDockType", "true"},
                        Environment());
-    trayReady_ = WaitUntil([this] { return TrayOwned(Display()); }, 10000);
+    trayReady_ = WaitUntil([this] { return TrayOwned(Display()); }, 15000);
+    if (!trayReady_) {
+        problem_ = "no tray host on " + Display();
+    }
 }
 
 TXSession::~TXSession() {
@@ -337,9 +348,14 @@ bool TXSession::RequestClose(unsigned long window) {
     event.type = Atom(connection, "WM_PROTOCOLS");
     event.data.data32[0] = Atom(connection, "WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, static_cast<xcb_window_t>(window), XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char*>(&event));
-    const bool ok = xcb_flush(connection) > 0;
+    // A checked request waits for the server's answer: a message merely flushed before the
+    // disconnect was now and then lost.
+    xcb_generic_error_t* error = xcb_request_check(
+        connection, xcb_send_event_checked(connection, 0, static_cast<xcb_window_t>(window),
+                                           XCB_EVENT_MASK_NO_EVENT,
+                                           reinterpret_cast<const char*>(&event)));
+    const bool ok = error == nullptr;
+    std::free(error);
     xcb_disconnect(connection);
     return ok;
 }
@@ -366,7 +382,6 @@ TInstall::TInstall(TXSession& session) : session_(session) {
 }
 
 TInstall::~TInstall() {
-    std::fprintf(stderr, "%s", ReadFile(dir_ / "output.txt").c_str());
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
 }
@@ -420,8 +435,6 @@ unsigned long TInstall::WaitForMainWindow(int ms) {
             return found != 0;
         },
         ms);
-    // DEBUG
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::getenv("QRV_E2E_SETTLE") ? std::atoi(std::getenv("QRV_E2E_SETTLE")) : 0));
     return found;
 }
 

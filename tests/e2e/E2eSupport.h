@@ -63,6 +63,7 @@ public:
     TXSession();
     ~TXSession();
     bool Ok() const { return display_ >= 0 && trayReady_; }
+    const std::string& Problem() const { return problem_; }
     std::string Display() const { return ":" + std::to_string(display_); }
 
     // xdotool with the session's display; the window ids it prints.
@@ -75,8 +76,11 @@ public:
     std::vector<std::string> Environment() const;
 
 private:
+    void Launch();
+
     int display_ = -1;
     bool trayReady_ = false;
+    std::string problem_;
     TProcess xvfb_;
     TProcess trayer_;
 };
