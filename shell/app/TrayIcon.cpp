@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 
+#include <QGuiApplication>
 #include <QMenu>
 #include <QString>
 #include <QSystemTrayIcon>
@@ -34,7 +35,13 @@ std::string ApplicationTitle(const std::string& executablePath) {
 
 TTrayIcon::TTrayIcon(std::vector<QIcon> images, QObject* parent)
     : QObject(parent), images_(std::move(images)) {
-    icon_ = new QSystemTrayIcon(this);
+    // The offscreen platform never has a notification area (and Qt warns when asked for one).
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+        return;
+    }
+    // Not a child: the window translation must not remember (and on a language change
+    // restore) the hint it had at start-up; the hint is ours to keep.
+    icon_ = new QSystemTrayIcon();
     if (!images_.empty()) {
         icon_->setIcon(images_.front());
     }
@@ -59,11 +66,12 @@ TTrayIcon::TTrayIcon(std::vector<QIcon> images, QObject* parent)
 TTrayIcon::~TTrayIcon() {
     if (icon_ != nullptr) {
         icon_->hide();
+        delete icon_;
     }
 }
 
 void TTrayIcon::PollTray() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (icon_ == nullptr || !QSystemTrayIcon::isSystemTrayAvailable()) {
         return;
     }
     available_ = true;
@@ -72,19 +80,27 @@ void TTrayIcon::PollTray() {
     icon_->show();
 }
 
-void TTrayIcon::SetPopupMenu(QMenu* menu) { icon_->setContextMenu(menu); }
+void TTrayIcon::SetPopupMenu(QMenu* menu) {
+    if (icon_ != nullptr) {
+        icon_->setContextMenu(menu);
+    }
+}
 
 void TTrayIcon::SetImageIndex(int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= images_.size()) {
         return;
     }
     imageIndex_ = index;
-    icon_->setIcon(images_[static_cast<std::size_t>(index)]);
+    if (icon_ != nullptr) {
+        icon_->setIcon(images_[static_cast<std::size_t>(index)]);
+    }
 }
 
 void TTrayIcon::SetHint(const std::string& hint) {
     hint_ = std::string(platform::Utf8Prefix(hint, kTrayHintMax));
-    icon_->setToolTip(QString::fromStdString(hint_));
+    if (icon_ != nullptr) {
+        icon_->setToolTip(QString::fromStdString(hint_));
+    }
 }
 
 void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
@@ -96,7 +112,7 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
     balloon.Icon = icon;
     lastBalloon_ = balloon;
 
-    if (!available_ || !QSystemTrayIcon::supportsMessages()) {
+    if (icon_ == nullptr || !available_ || !QSystemTrayIcon::supportsMessages()) {
         return;
     }
     QSystemTrayIcon::MessageIcon kind = QSystemTrayIcon::NoIcon;
@@ -120,6 +136,6 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
 
 bool TTrayIcon::Available() const { return available_; }
 
-bool TTrayIcon::Visible() const { return icon_->isVisible(); }
+bool TTrayIcon::Visible() const { return icon_ != nullptr && icon_->isVisible(); }
 
 } // namespace qrv::gui
