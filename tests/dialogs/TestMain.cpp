@@ -28,9 +28,11 @@ std::string MakePrivateDir(const char* pattern) {
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     struct stat st {};
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || ::stat(runtime, &st) != 0 || (st.st_mode & 0777) != 0700) {
-        ::setenv("XDG_RUNTIME_DIR", MakePrivateDir("qrv-runtime-XXXXXX").c_str(), 1);
+    const char* given = std::getenv("XDG_RUNTIME_DIR");
+    std::string runtime;
+    if (given == nullptr || ::stat(given, &st) != 0 || (st.st_mode & 0777) != 0700) {
+        runtime = MakePrivateDir("qrv-runtime-XXXXXX");
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     // Nothing a test forgets to redirect may reach the machine's own configuration.
     const std::string config = MakePrivateDir("qrv-config-XXXXXX");
@@ -45,5 +47,8 @@ int main(int argc, char** argv) {
     }
     std::error_code ignored;
     std::filesystem::remove_all(config, ignored);
+    if (!runtime.empty()) {
+        std::filesystem::remove_all(runtime, ignored);
+    }
     return result;
 }
