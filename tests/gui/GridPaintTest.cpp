@@ -115,28 +115,5 @@ TEST_F(GridPaintTest, InactiveRowsAreGreyInEveryCellEvenWhenSelected) {
     EXPECT_TRUE(Near(CellPixel(image, 1, 0, 8, 8), PictureCentre(3)));
 }
 
-TEST_F(GridPaintTest, ColumnsShowNameLoadTimeAndDescription) {
-    WriteConfig();
-    WriteList({{"beta"}, {"alpha"}});
-    gui::TMainForm& form = Start();
-    gui::TServerTableModel& model = form.GridModel();
-    ASSERT_EQ(model.rowCount(), 2);
-    ASSERT_EQ(model.columnCount(), 4);
-    const std::vector<std::string> titles = {"", "  Server", "  Load time", "  Description"};
-    for (int column = 0; column < 4; ++column) {
-        EXPECT_EQ(model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString(),
-                  titles[static_cast<std::size_t>(column)]);
-    }
-    EXPECT_TRUE(model.headerData(1, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
-    EXPECT_EQ(model.CellText(0, 1), "alpha");
-    EXPECT_EQ(model.CellText(0, 2), "-1");
-    EXPECT_EQ(model.CellText(0, 3), "Waiting...");
-    EXPECT_EQ(model.CellText(1, 1), "beta");
-    EXPECT_EQ(form.gridLink->columnWidth(0), 16);
-    EXPECT_EQ(form.gridLink->columnWidth(1), 203);
-    EXPECT_EQ(form.gridLink->columnWidth(3), 265);
-    EXPECT_FALSE(form.gridLink->verticalHeader()->isVisible());
-}
-
 } // namespace
 } // namespace qrv::test

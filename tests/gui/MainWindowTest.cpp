@@ -235,32 +235,5 @@ TEST_F(MainWindowTest, GridKeysFollowTheListAndCtrlDeleteDoesNothing) {
     EXPECT_EQ(form.setServer.RecNo(), 1);
 }
 
-TEST_F(MainWindowTest, MenusHoldEveryActionWithItsShortCut) {
-    WriteConfig();
-    gui::TMainForm& form = Start();
-    auto captions = [](QMenu* menu) {
-        std::vector<std::string> texts;
-        for (QAction* action : menu->actions()) {
-            std::string text = action->text().toStdString();
-            if (!action->shortcut().isEmpty()) {
-                text += " " + action->shortcut().toString(QKeySequence::PortableText).toStdString();
-            }
-            texts.push_back(text);
-        }
-        return texts;
-    };
-    EXPECT_EQ(captions(form.menuApplication),
-              (std::vector<std::string>{"Log Ctrl+L", "Clear log", "Settings Ctrl+S",
-                                        "Hide Ctrl+H", "Quit Ctrl+Q"}));
-    EXPECT_EQ(captions(form.menuServers),
-              (std::vector<std::string>{"Add Ctrl+N", "Edit Ctrl+E", "Delete Ctrl+R",
-                                        "Deactivate Ctrl+D", "Activate Ctrl+A", "Activate all"}));
-    EXPECT_EQ(captions(form.menuStats), std::vector<std::string>{"Generate"});
-    EXPECT_FALSE(form.menuStats->menuAction()->isEnabled());
-    EXPECT_EQ(captions(form.menuHelp), (std::vector<std::string>{"Online help F1", "About"}));
-    EXPECT_EQ(captions(form.popupTray),
-              (std::vector<std::string>{"Show", "Hide Ctrl+H", "Log Ctrl+L", "Quit Ctrl+Q"}));
-}
-
 } // namespace
 } // namespace qrv::test
