@@ -1,5 +1,7 @@
 #include "engine/HttpParser.h"
 
+#include "platform/IntConv.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -22,19 +24,6 @@ constexpr std::uint64_t kMaxChunkSize = std::uint64_t{1} << 60;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -387,7 +376,7 @@ void THttpResponseParser::OnChunkSize() {
     std::uint64_t size = 0;
     std::size_t i = 0;
     for (; i < line.size(); ++i) {
-        const int digit = HexValue(line[i]);
+        const int digit = platform::HexDigitValue(line[i]);
         if (digit < 0) {
             break;
         }

@@ -40,6 +40,10 @@ std::string_view Utf8Prefix(std::string_view utf8, std::size_t count);
 // Replaces invalid UTF-8 sequences by U+FFFD so that every later step sees valid text.
 std::string SanitizeUtf8(std::string_view bytes);
 
+// Decodes one well-formed UTF-8 sequence at `pos` and moves past it; false (pos unchanged) for
+// anything else: overlong forms, surrogates and values above U+10FFFF included.
+bool NextUtf8(std::string_view s, std::size_t& pos, char32_t& cp);
+
 // Appends the UTF-8 encoding of a code point.
 void AppendUtf8(std::string& out, char32_t cp);
 

@@ -4,17 +4,23 @@
 
 namespace qrv::platform {
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 namespace {
 
 int DigitValue(char c, int base) {
-    int v = -1;
-    if (c >= '0' && c <= '9') {
-        v = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        v = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        v = c - 'A' + 10;
-    }
+    const int v = HexDigitValue(c);
     return v < base ? v : -1;
 }
 

@@ -12,4 +12,7 @@ namespace qrv::platform {
 // the signed 32-bit range gives no value.
 std::optional<std::int32_t> StrToInt(std::string_view text);
 
+// Value of one hexadecimal digit (either letter case), -1 for any other character.
+int HexDigitValue(char c);
+
 } // namespace qrv::platform

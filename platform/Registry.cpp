@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 
 #include "platform/CodePage.h"
+#include "platform/IntConv.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
@@ -34,62 +35,6 @@ std::string FoldedName(std::string name) {
         c = AsciiUpper(c);
     }
     return name;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-// Decodes one UTF-8 sequence at `pos`; false for anything that is not well-formed (overlong
-// forms, surrogates and values above U+10FFFF included).
-bool NextUtf8(std::string_view s, std::size_t& pos, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    if (b0 < 0x80) {
-        cp = b0;
-        ++pos;
-        return true;
-    }
-    std::size_t len = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2;
-        cp = b0 & 0x1F;
-        min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3;
-        cp = b0 & 0x0F;
-        min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4;
-        cp = b0 & 0x07;
-        min = 0x10000;
-    } else {
-        return false;
-    }
-    if (len > s.size() - pos) {
-        return false;
-    }
-    for (std::size_t i = 1; i < len; ++i) {
-        const auto b = static_cast<unsigned char>(s[pos + i]);
-        if ((b & 0xC0) != 0x80) {
-            return false;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return false;
-    }
-    pos += len;
-    return true;
 }
 
 // Text that can stand between quotes in a key file: well-formed UTF-8 without control
@@ -346,7 +291,7 @@ private:
             }
             std::uint32_t v = 0;
             for (const char c : digits) {
-                const int d = HexDigit(c);
+                const int d = HexDigitValue(c);
                 if (d < 0) {
                     return "bad dword";
                 }
@@ -367,11 +312,11 @@ private:
             ++at;
             std::size_t digits = 0;
             type = 0;
-            while (at < data.size() && HexDigit(data[at]) >= 0) {
+            while (at < data.size() && HexDigitValue(data[at]) >= 0) {
                 if (++digits > 8) {
                     return "bad type number";
                 }
-                type = (type << 4) | static_cast<std::uint32_t>(HexDigit(data[at]));
+                type = (type << 4) | static_cast<std::uint32_t>(HexDigitValue(data[at]));
                 ++at;
             }
             if (digits == 0 || at >= data.size() || data[at] != ')') {
@@ -394,11 +339,11 @@ private:
             return nullptr;
         }
         for (;;) {
-            if (line.size() - pos < 2 || HexDigit(line[pos]) < 0 || HexDigit(line[pos + 1]) < 0) {
+            if (line.size() - pos < 2 || HexDigitValue(line[pos]) < 0 || HexDigitValue(line[pos + 1]) < 0) {
                 return "bad hex data";
             }
             out.push_back(
-                static_cast<std::uint8_t>(HexDigit(line[pos]) * 16 + HexDigit(line[pos + 1])));
+                static_cast<std::uint8_t>(HexDigitValue(line[pos]) * 16 + HexDigitValue(line[pos + 1])));
             pos += 2;
             if (pos == line.size()) {
                 return nullptr;

@@ -63,8 +63,12 @@ TMessageAnswer ShowMessageBox(QWidget* owner, const std::string& caption, const 
         return *preset;
     }
 
-    QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::NoButton, owner);
+    // Texts break their lines with CR (and CR LF), which a Qt label would not show as a break.
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(ToQt(icon), QString::fromStdString(caption), shown, QMessageBox::NoButton,
+                    owner);
     box.setTextFormat(Qt::PlainText);
     if (buttons == TMessageButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
