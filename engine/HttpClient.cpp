@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -318,10 +319,14 @@ std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
         if (code < 200 || code >= 300) {
             throw qrv::Error(answer.StatusLine());
         }
-        if (ContentTypeIsUtf8(answer.Header("Content-Type"))) {
-            return platform::SanitizeUtf8(answer.Body());
+        const bool utf8 = ContentTypeIsUtf8(answer.Header("Content-Type"));
+        std::string body = answer.TakeBody();
+        // Plain ASCII reads the same either way, and is most pages: no copy then.
+        if (std::all_of(body.begin(), body.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            return body;
         }
-        return platform::Latin1ToUtf8(answer.Body());
+        return utf8 ? platform::SanitizeUtf8(body) : platform::Latin1ToUtf8(body);
     }
 }
 

@@ -65,6 +65,8 @@ public:
 
     // The kept beginning of the body, and how many body bytes arrived in all.
     const std::string& Body() const { return body_; }
+    // Moves the kept body out (Body() is empty afterwards).
+    std::string TakeBody() { return std::move(body_); }
     std::uint64_t BodyBytes() const { return bodyBytes_; }
     bool BodyTruncated() const { return bodyBytes_ > body_.size(); }
     // The connection ended before the announced body was complete.
