@@ -23,13 +23,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kHits = {
-    "Waiting...",          "Checking...",         "Processing %s...",
-    "Completed with no errors.", "Unable to load '%s'", "  Server",
-    "Url",                 "Save && use",         "Verify URL",
-    "Wrong response '%s': %s"};
-const std::vector<std::string> kMisses = {"Completed with %s errors!", "Name", "LoadTime",
-                                          "Result", "Not a catalogue text at all"};
+const std::vector<std::string> kHits = {"Waiting...",
+                                        "Checking...",
+                                        "Processing %s...",
+                                        "Completed with no errors.",
+                                        "Unable to load '%s'",
+                                        "  Server",
+                                        "Url",
+                                        "Save && use",
+                                        "Verify URL",
+                                        "Wrong response '%s': %s"};
+const std::vector<std::string> kMisses = {"Completed with %s errors!", "Name", "LoadTime", "Result",
+                                          "Not a catalogue text at all"};
 
 struct TFixture {
     fs::path Dir;
@@ -101,7 +106,8 @@ void BM_DgettextHit(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
         // The same work as the service's result: a string the caller owns.
-        benchmark::DoNotOptimize(std::string(::dgettext("default", kHits[i++ % kHits.size()].c_str())));
+        benchmark::DoNotOptimize(
+            std::string(::dgettext("default", kHits[i++ % kHits.size()].c_str())));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "i18n/Archive.h"
 
+#include "i18n/AsciiCase.h"
+
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -26,7 +28,9 @@ std::int64_t LittleEndian64(const unsigned char* p) {
     return static_cast<std::int64_t>(v);
 }
 
-bool IsTrimmed(unsigned char c) { return c <= ' ' || c == 0x7f; }
+bool IsTrimmed(unsigned char c) {
+    return c <= ' ' || c == 0x7f;
+}
 
 } // namespace
 
@@ -162,14 +166,8 @@ bool ReadArchiveEntry(const std::string& archiveFile, const TArchiveEntry& entry
 }
 
 std::string ArchiveNameKey(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) {
-        if (c == '\\') {
-            c = '/';
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    std::string key = AsciiLower(name);
+    std::replace(key.begin(), key.end(), '\\', '/');
     return key;
 }
 

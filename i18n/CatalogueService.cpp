@@ -1,5 +1,7 @@
 #include "i18n/CatalogueService.h"
 
+#include "i18n/AsciiCase.h"
+
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
@@ -20,18 +22,12 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
+bool IsLower(char c) {
+    return c >= 'a' && c <= 'z';
 }
-
-bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
-bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
+bool IsUpper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
 
 // "ll_CC" (or "ll") from a POSIX locale name such as "de_AT.UTF-8@euro".
 std::string LocaleCode(std::string_view locale) {
@@ -158,8 +154,7 @@ std::string TCatalogueService::TranslateText(std::string_view text) {
         {
             std::shared_lock guard(lock_);
             if (state_ != TState::NotOpened) {
-                const auto found =
-                    state_ == TState::Open ? catalogue_->Lookup(key) : std::nullopt;
+                const auto found = state_ == TState::Open ? catalogue_->Lookup(key) : std::nullopt;
                 RestoreCrLf(found ? *found : key, result);
                 return result;
             }
@@ -180,8 +175,8 @@ std::string TCatalogueService::TranslateText(std::string_view text) {
     }
 }
 
-std::string TCatalogueService::TranslatePlural(std::string_view singular,
-                                               std::string_view plural, std::int32_t n) {
+std::string TCatalogueService::TranslatePlural(std::string_view singular, std::string_view plural,
+                                               std::int32_t n) {
     std::string key(singular);
     key.push_back('\0');
     key.append(plural);
@@ -218,7 +213,7 @@ std::vector<std::string> TCatalogueService::ListLanguages() const {
                 continue;
             }
             if (FileExists(catalogueDir_ + "/" + name + std::string(kCatalogueFile))) {
-                add(Lower(name));
+                add(AsciiLower(name));
             }
         }
         ::closedir(dir);
@@ -229,7 +224,7 @@ std::vector<std::string> TCatalogueService::ListLanguages() const {
         entries.push_back(&entry);
     }
     std::stable_sort(entries.begin(), entries.end(), [](const auto* a, const auto* b) {
-        return Lower(a->Name) < Lower(b->Name);
+        return AsciiLower(a->Name) < AsciiLower(b->Name);
     });
     const std::string prefix = ArchiveNameKey(catalogueDir_ + "/");
     const std::string suffix = ArchiveNameKey(kCatalogueFile);

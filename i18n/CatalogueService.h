@@ -17,10 +17,10 @@ namespace qrv::i18n {
 
 // Where a catalogue service looks: the real program uses its own directory, file and image.
 struct TCatalogueSetup {
-    std::string ExeDir;            // catalogues live in ExeDir + "/locale"
-    std::string ArchiveFile;       // the file carrying the appended archive
+    std::string ExeDir;             // catalogues live in ExeDir + "/locale"
+    std::string ArchiveFile;        // the file carrying the appended archive
     std::int64_t ArchiveOffset = 0; // first table entry in ArchiveFile, 0 for none
-    std::string StartupLanguage;   // in force until a language is selected
+    std::string StartupLanguage;    // in force until a language is selected
 };
 
 // One catalogue service: current language, lazily opened catalogue, translation-off flag.
@@ -30,8 +30,7 @@ public:
     explicit TCatalogueService(TCatalogueSetup setup);
 
     std::string TranslateText(std::string_view text);
-    std::string TranslatePlural(std::string_view singular, std::string_view plural,
-                                std::int32_t n);
+    std::string TranslatePlural(std::string_view singular, std::string_view plural, std::int32_t n);
     void SelectLanguage(std::string_view code);
     std::string CurrentLanguage() const;
     std::vector<std::string> ListLanguages() const;

@@ -1,5 +1,7 @@
 #include "i18n/MoFile.h"
 
+#include "i18n/AsciiCase.h"
+
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -20,11 +22,10 @@ std::uint32_t Swap(std::uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xff00) | ((v << 8) & 0xff0000) | (v << 24);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
 }
 
 std::string_view Trim(std::string_view s) {
@@ -157,9 +158,7 @@ bool TMoFile::HasUtf8Charset() const {
     if (!type) {
         return false;
     }
-    std::string lower = *type;
-    std::transform(lower.begin(), lower.end(), lower.begin(), Lower);
-    return lower.find("charset=utf-8") != std::string::npos;
+    return AsciiLower(*type).find("charset=utf-8") != std::string::npos;
 }
 
 } // namespace qrv::i18n

@@ -1,5 +1,7 @@
 #include "i18n/PluralRule.h"
 
+#include "i18n/AsciiCase.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -7,22 +9,14 @@ namespace qrv::i18n {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
+bool TeensExcluded(std::int64_t n) {
+    return n % 100 < 10 || n % 100 >= 20;
 }
-
-bool TeensExcluded(std::int64_t n) { return n % 100 < 10 || n % 100 >= 20; }
 
 } // namespace
 
 TPluralRule PluralRuleFor(std::string_view code) {
-    const std::string lower = Lower(code);
+    const std::string lower = AsciiLower(code);
     if (lower == "pt_br") {
         return TPluralRule::ZeroOneOther;
     }

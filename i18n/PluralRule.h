@@ -6,13 +6,13 @@
 namespace qrv::i18n {
 
 enum class TPluralRule {
-    OneOther,       // en, de and every language not listed: 0 for 1, else 1
-    Single,         // hu, ko, zh, ja, tr
-    ZeroOneOther,   // fr, fa, pt_BR: 0 for 0 and 1, else 1
+    OneOther,     // en, de and every language not listed: 0 for 1, else 1
+    Single,       // hu, ko, zh, ja, tr
+    ZeroOneOther, // fr, fa, pt_BR: 0 for 0 and 1, else 1
     Latvian,
     Irish,
     Lithuanian,
-    Slavic,         // ru, uk, hr
+    Slavic, // ru, uk, hr
     CzechSlovak,
     Polish,
     Slovenian,

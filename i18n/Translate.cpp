@@ -25,11 +25,10 @@ TCatalogueService& CatalogueService() {
     }
     std::lock_guard guard(g_serviceLock);
     if (g_service.load(std::memory_order_acquire) == nullptr) {
-        g_service.store(new TCatalogueService({platform::ExecutableDir(),
-                                               platform::ExecutablePath(),
-                                               EmbeddedArchiveOffset(),
-                                               StartupLanguageFromEnvironment()}),
-                        std::memory_order_release);
+        g_service.store(
+            new TCatalogueService({platform::ExecutableDir(), platform::ExecutablePath(),
+                                   EmbeddedArchiveOffset(), StartupLanguageFromEnvironment()}),
+            std::memory_order_release);
     }
     return *g_service.load(std::memory_order_acquire);
 }
@@ -44,17 +43,25 @@ void ReplaceCatalogueService(TCatalogueSetup setup) {
     g_service.store(service, std::memory_order_release);
 }
 
-std::string TranslateText(std::string_view text) { return CatalogueService().TranslateText(text); }
+std::string TranslateText(std::string_view text) {
+    return CatalogueService().TranslateText(text);
+}
 
 std::string TranslatePlural(std::string_view singular, std::string_view plural, std::int32_t n) {
     return CatalogueService().TranslatePlural(singular, plural, n);
 }
 
-void SelectLanguage(std::string_view code) { CatalogueService().SelectLanguage(code); }
+void SelectLanguage(std::string_view code) {
+    CatalogueService().SelectLanguage(code);
+}
 
-std::string CurrentLanguage() { return CatalogueService().CurrentLanguage(); }
+std::string CurrentLanguage() {
+    return CatalogueService().CurrentLanguage();
+}
 
-std::vector<std::string> ListLanguages() { return CatalogueService().ListLanguages(); }
+std::vector<std::string> ListLanguages() {
+    return CatalogueService().ListLanguages();
+}
 
 void SetLocalizationNotifier(TNotifier notifier) {
     CatalogueService().SetNotifier(std::move(notifier));

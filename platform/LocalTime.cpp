@@ -12,8 +12,8 @@ namespace {
 
 TDateNames EnglishNames() {
     return {{"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
-            {"January", "February", "March", "April", "May", "June", "July", "August",
-             "September", "October", "November", "December"},
+            {"January", "February", "March", "April", "May", "June", "July", "August", "September",
+             "October", "November", "December"},
             {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"},
             {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"},
             "AM",
@@ -101,12 +101,17 @@ std::string Names(locale_t loc, nl_item item) {
 } // namespace
 
 TLocalTime LocalNow() {
-    timespec ts {};
+    timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
-    tm parts {};
+    tm parts{};
     ::localtime_r(&ts.tv_sec, &parts);
-    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-            parts.tm_min,         parts.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000),
+    return {parts.tm_year + 1900,
+            parts.tm_mon + 1,
+            parts.tm_mday,
+            parts.tm_hour,
+            parts.tm_min,
+            parts.tm_sec,
+            static_cast<int>(ts.tv_nsec / 1000000),
             parts.tm_wday};
 }
 
@@ -132,7 +137,8 @@ std::string PatternFromStrftime(std::string_view format) {
         }
         bool unpadded = false;
         ++i;
-        while (i < format.size() && std::string_view("-_0^#").find(format[i]) != std::string_view::npos) {
+        while (i < format.size() &&
+               std::string_view("-_0^#").find(format[i]) != std::string_view::npos) {
             unpadded = unpadded || format[i] == '-' || format[i] == '_';
             ++i;
         }
@@ -156,8 +162,7 @@ std::string PatternFromStrftime(std::string_view format) {
     return out;
 }
 
-std::string FormatDateTime(std::string_view pattern, const TLocalTime& t,
-                           const TDateNames& names) {
+std::string FormatDateTime(std::string_view pattern, const TLocalTime& t, const TDateNames& names) {
     std::string out;
     for (std::size_t i = 0; i < pattern.size();) {
         const char c = pattern[i];

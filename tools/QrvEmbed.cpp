@@ -68,7 +68,10 @@ std::uint64_t LittleEndian(const std::string& bytes, std::size_t at, int width) 
 // signature inside one of them counts (debug information may hold another copy). A file that is
 // not a 64-bit little-endian ELF is taken whole.
 std::vector<std::pair<std::size_t, std::size_t>> LoadedRanges(const std::string& image) {
-    const bool elf64le = image.size() >= 64 && image.compare(0, 4, "\x7f" "ELF") == 0 &&
+    const bool elf64le = image.size() >= 64 &&
+                         image.compare(0, 4,
+                                       "\x7f"
+                                       "ELF") == 0 &&
                          image[4] == 2 && image[5] == 1;
     if (!elf64le) {
         return {{0, image.size()}};
@@ -169,8 +172,7 @@ int main(int argc, char** argv) {
                          static_cast<std::int64_t>(content.size())});
         tail += content;
     }
-    tail.append((kArchiveEntrySize - (base + tail.size()) % kArchiveEntrySize) %
-                    kArchiveEntrySize,
+    tail.append((kArchiveEntrySize - (base + tail.size()) % kArchiveEntrySize) % kArchiveEntrySize,
                 '\0');
 
     const std::int64_t table = base + static_cast<std::int64_t>(tail.size());

@@ -34,8 +34,8 @@ TEST(ArchiveAppender, WritesTheLayoutTheReaderWalks) {
     EXPECT_EQ(bytes.compare(slot + 8, image.size() - slot - 8, image, slot + 8), 0);
     EXPECT_EQ(bytes.compare(image.size(), 10, "first file"), 0);
     EXPECT_EQ(table % 256, 0);
-    EXPECT_EQ(static_cast<std::size_t>(table), image.size() + 10 + 300 + 0 + 10 +
-                                                  (256 - (image.size() + 320) % 256) % 256);
+    EXPECT_EQ(static_cast<std::size_t>(table),
+              image.size() + 10 + 300 + 0 + 10 + (256 - (image.size() + 320) % 256) % 256);
     EXPECT_EQ(bytes.size(), static_cast<std::size_t>(table) + 4 * 256 + 8);
     EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string(8, '\0'));
     EXPECT_EQ(bytes.substr(static_cast<std::size_t>(table) + 24 + 32, 200), std::string(200, ' '));
@@ -120,7 +120,9 @@ struct TWalkCase {
     bool Closed = true;
 };
 
-void PrintTo(const TWalkCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TWalkCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class ArchiveWalk : public ::testing::TestWithParam<TWalkCase> {};
 
@@ -141,7 +143,10 @@ INSTANTIATE_TEST_SUITE_P(
         TWalkCase{"Good", {{512, 0, 10, "one"}, {768, 10, 20, "two"}}, 256, {"one", "two"}},
         TWalkCase{"NoArchive", {{512, 0, 10, "one"}}, 0, {}},
         TWalkCase{"NamesTrimmed",
-                  {{512, 0, 1, "  \t\x01spaced\r\n"}, {768, 1, 1, "\x7f" "x y"}},
+                  {{512, 0, 1, "  \t\x01spaced\r\n"},
+                   {768, 1, 1,
+                    "\x7f"
+                    "x y"}},
                   256,
                   {"spaced", "x y"}},
         TWalkCase{"NextBackwards", {{512, 0, 1, "one"}, {256, 0, 1, "two"}}, 256, {"one"}},
@@ -156,8 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
         TWalkCase{"FirstNegative", {{512, 0, 1, "one"}}, -256, {}},
         TWalkCase{"FirstPastFile", {{512, 0, 1, "one"}}, 4096, {}},
         TWalkCase{"FirstInsideLastEightBytes", {{512, 0, 1, "one"}}, 512 + 4, {}},
-        TWalkCase{"UnclosedTable", {{512, 0, 1, "one"}, {768, 0, 1, "two"}}, 256, {"one", "two"},
-                  false}),
+        TWalkCase{
+            "UnclosedTable", {{512, 0, 1, "one"}, {768, 0, 1, "two"}}, 256, {"one", "two"}, false}),
     [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(Archive, MissingOrUnreadableFileGivesAnEmptyArchive) {
@@ -180,7 +185,9 @@ TEST(Archive, EntryReadFailsWhenTheFileShrankUnderIt) {
     EXPECT_FALSE(i18n::ReadArchiveEntry(dir / "program", archive.Entries()[0], content));
 }
 
-TEST(Archive, ThisProgramCarriesNoArchive) { EXPECT_EQ(i18n::EmbeddedArchiveOffset(), 0); }
+TEST(Archive, ThisProgramCarriesNoArchive) {
+    EXPECT_EQ(i18n::EmbeddedArchiveOffset(), 0);
+}
 
 } // namespace
 } // namespace qrv::test

@@ -60,7 +60,9 @@ struct TLookupCase {
     std::string Expected;
 };
 
-void PrintTo(const TLookupCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TLookupCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class CatalogueLookup : public ::testing::TestWithParam<TLookupCase> {
 protected:
@@ -114,10 +116,10 @@ TEST(CatalogueService, EmbeddedCatalogueWinsAndNamesIgnoreCase) {
     TTempDir work;
     const std::string exeDir = work / "bin";
     DiskCatalogue(exeDir, "cs", {{"Waiting...", "disk"}, {"Only on disk", "disk only"}});
-    TCatalogueService service(WithArchive(
-        work, exeDir,
-        {{"locale\\cs\\LC_MESSAGES\\default.mo", {{"Waiting...", "embedded"}}},
-         {"LOCALE\\PT_BR\\lc_messages\\Default.mo", {{"Waiting...", "embedded BR"}}}}));
+    TCatalogueService service(
+        WithArchive(work, exeDir,
+                    {{"locale\\cs\\LC_MESSAGES\\default.mo", {{"Waiting...", "embedded"}}},
+                     {"LOCALE\\PT_BR\\lc_messages\\Default.mo", {{"Waiting...", "embedded BR"}}}}));
     service.SelectLanguage("cs");
     EXPECT_EQ(service.TranslateText("Waiting..."), "embedded");
     EXPECT_EQ(service.TranslateText("Only on disk"), "Only on disk");
@@ -245,14 +247,13 @@ TEST(CatalogueService, ListsDiskFoldersThenArchiveNames) {
     DiskCatalogue(exeDir, "FR", {{"a", "b"}});
     DiskCatalogue(exeDir, "cs", {{"a", "b"}});
     std::filesystem::create_directories(exeDir + "/locale/it/LC_MESSAGES"); // no catalogue
-    TCatalogueService service(
-        WithArchive(work, exeDir,
-                    {{"LOCALE\\SK\\lc_messages\\DEFAULT.MO", {{"a", "b"}}},
-                     {"locale\\pt_br\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                     {"locale\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                     {"locale\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                     {"resources\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                     {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}}));
+    TCatalogueService service(WithArchive(work, exeDir,
+                                          {{"LOCALE\\SK\\lc_messages\\DEFAULT.MO", {{"a", "b"}}},
+                                           {"locale\\pt_br\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                           {"locale\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                           {"locale\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                           {"resources\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                           {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}}));
     const std::vector<std::string> list = service.ListLanguages();
     ASSERT_EQ(list.size(), 5u);
     EXPECT_EQ(std::set<std::string>(list.begin(), list.begin() + 3),
@@ -301,7 +302,7 @@ TEST(CatalogueService, LookupsRaceWithLanguageChanges) {
             const std::set<std::string> valid = {"Čekám...", "Warte...", "Waiting..."};
             while (!done.load()) {
                 if (!valid.count(service.TranslateText("Waiting...")) ||
-                    service.TranslatePlural("Waiting...", "x", 1) .empty()) {
+                    service.TranslatePlural("Waiting...", "x", 1).empty()) {
                     ++bad;
                 }
             }

@@ -20,7 +20,9 @@ struct TProbeCase {
     std::vector<std::string> Expected;
 };
 
-void PrintTo(const TProbeCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TProbeCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -37,9 +39,9 @@ TEST_P(EmbeddedCatalogue, Behaves) {
     const TProbeCase& c = GetParam();
     TTempDir dir;
     const std::string probe = dir / "probe";
-    std::filesystem::copy_file(
-        c.Program == TProgram::StrippedAtLink ? QRV_CATALOGUE_PROBE_STRIPPED : QRV_CATALOGUE_PROBE,
-        probe);
+    std::filesystem::copy_file(c.Program == TProgram::StrippedAtLink ? QRV_CATALOGUE_PROBE_STRIPPED
+                                                                     : QRV_CATALOGUE_PROBE,
+                               probe);
     std::filesystem::permissions(probe, std::filesystem::perms::owner_all);
     if (c.Program == TProgram::StrippedAfterEmbedding) {
         int stripped = -1;
@@ -71,7 +73,11 @@ const std::string kCharsetNotice =
 INSTANTIATE_TEST_SUITE_P(
     Probe, EmbeddedCatalogue,
     ::testing::Values(
-        TProbeCase{"ListsShippedLanguages", TProgram::Plain, {}, {"--list"}, {"language cs", "language en"}},
+        TProbeCase{"ListsShippedLanguages",
+                   TProgram::Plain,
+                   {},
+                   {"--list"},
+                   {"language cs", "language en"}},
         TProbeCase{"StrippedAtLinkStillCarriesThem",
                    TProgram::StrippedAtLink,
                    {},
@@ -86,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         TProbeCase{"Czech",
                    TProgram::Plain,
                    {},
-                   {"--select", "cs", "Waiting...", "Processing %s...",
-                    "Completed with %s errors!", "Save && use", "1 - On load error ", "Name"},
+                   {"--select", "cs", "Waiting...", "Processing %s...", "Completed with %s errors!",
+                    "Save && use", "1 - On load error ", "Name"},
                    {"text Čekám...", "text Kontroluji %s...", "text Completed with %s errors!",
                     "text Uložit", "text 1 - Při chybě načtení", "text Name"}},
         TProbeCase{"CountryPartFallsBackToLanguage",
@@ -121,9 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"de", "ISO-8859-1"}},
                    {"--select", "cs", "Waiting...", "--select", "de", "Waiting...", "--select",
                     "cs", "Waiting..."},
-                   {"text Čekám...",
-                    kCharsetNotice,
-                    "text Waiting...", "text Waiting..."}}),
+                   {"text Čekám...", kCharsetNotice, "text Waiting...", "text Waiting..."}}),
     [](const auto& param) { return std::string(param.param.Name); });
 
 } // namespace

@@ -87,7 +87,9 @@ struct THostileCase {
     std::uint32_t Value;
 };
 
-void PrintTo(const THostileCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const THostileCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class MoFileHostile : public ::testing::TestWithParam<THostileCase> {};
 
@@ -101,20 +103,19 @@ TEST_P(MoFileHostile, IsRejectedAsInvalid) {
               "This file is not a valid GNU gettext mo file: /x/default.mo");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, MoFileHostile,
-    ::testing::Values(THostileCase{"BadMagic", 0, 0x950412df},
-                      THostileCase{"HugeCount", 8, 0xffffffff},
-                      THostileCase{"CountPastTables", 8, 12},
-                      THostileCase{"OriginalsPastEnd", 12, 0xfffffff0},
-                      THostileCase{"OriginalsTableCut", 12, 100},
-                      THostileCase{"TranslationsPastEnd", 16, 0xffffffff},
-                      THostileCase{"LengthWraps", 28 + 8, 0xffffffff},
-                      THostileCase{"OffsetWraps", 28 + 12, 0xfffffffe},
-                      THostileCase{"LengthPastEnd", 44 + 8, 200},
-                      THostileCase{"OffsetPastEnd", 44 + 12, 120},
-                      THostileCase{"LengthPlusOffsetPastEnd", 44 + 0, 60}),
-    [](const auto& param) { return std::string(param.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Fields, MoFileHostile,
+                         ::testing::Values(THostileCase{"BadMagic", 0, 0x950412df},
+                                           THostileCase{"HugeCount", 8, 0xffffffff},
+                                           THostileCase{"CountPastTables", 8, 12},
+                                           THostileCase{"OriginalsPastEnd", 12, 0xfffffff0},
+                                           THostileCase{"OriginalsTableCut", 12, 100},
+                                           THostileCase{"TranslationsPastEnd", 16, 0xffffffff},
+                                           THostileCase{"LengthWraps", 28 + 8, 0xffffffff},
+                                           THostileCase{"OffsetWraps", 28 + 12, 0xfffffffe},
+                                           THostileCase{"LengthPastEnd", 44 + 8, 200},
+                                           THostileCase{"OffsetPastEnd", 44 + 12, 120},
+                                           THostileCase{"LengthPlusOffsetPastEnd", 44 + 0, 60}),
+                         [](const auto& param) { return std::string(param.param.Name); });
 
 TEST(MoFile, TooShortOrForeignFilesAreInvalid) {
     for (const std::string& bytes :
@@ -127,11 +128,15 @@ TEST(MoFile, TooShortOrForeignFilesAreInvalid) {
 
 TEST(MoFile, UnsortedTablesStillFindEveryEntryFirstDuplicateWins) {
     for (const bool big : {false, true}) {
-        const TMoFile file = TMoFile::Parse(
-            MakeMo({{"zebra", "Z"}, {"", "Content-Type: text/plain; charset=utf-8\n"},
-                    {"apple", "A"}, {"mango", "M1"}, {"Mango", "M0"}, {"mango", "M2"}},
-                   big),
-            "u");
+        const TMoFile file =
+            TMoFile::Parse(MakeMo({{"zebra", "Z"},
+                                   {"", "Content-Type: text/plain; charset=utf-8\n"},
+                                   {"apple", "A"},
+                                   {"mango", "M1"},
+                                   {"Mango", "M0"},
+                                   {"mango", "M2"}},
+                                  big),
+                           "u");
         EXPECT_EQ(file.Lookup("zebra"), "Z");
         EXPECT_EQ(file.Lookup("apple"), "A");
         EXPECT_EQ(file.Lookup("mango"), "M1");
@@ -151,10 +156,13 @@ TEST(MoFile, OriginalsCompareByUnsignedBytes) {
 }
 
 TEST(MoFile, TranslationsComeOutAsUtf8) {
-    const TMoFile file = TMoFile::Parse(
-        MakeMo({{"bad", "a\xff" "b\xc3"}, {"good", "Čekám"}, {"\xff", "key may be anything"}}),
-        "u");
-    EXPECT_EQ(file.Lookup("bad"), "a\xef\xbf\xbd" "b\xef\xbf\xbd");
+    const TMoFile file = TMoFile::Parse(MakeMo({{"bad", "a\xff"
+                                                        "b\xc3"},
+                                                {"good", "Čekám"},
+                                                {"\xff", "key may be anything"}}),
+                                        "u");
+    EXPECT_EQ(file.Lookup("bad"), "a\xef\xbf\xbd"
+                                  "b\xef\xbf\xbd");
     EXPECT_EQ(file.Lookup("good"), "Čekám");
     EXPECT_EQ(file.Lookup("\xff"), "key may be anything");
 }

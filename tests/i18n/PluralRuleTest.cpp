@@ -17,7 +17,8 @@ struct TRuleCase {
     std::vector<int> Indexes;
 };
 
-const std::vector<std::int32_t> kNumbers = {0, 1, 2, 3, 5, 11, 12, 21, 22, 25, 101, 102, 103, 111, 112};
+const std::vector<std::int32_t> kNumbers = {0,  1,  2,   3,   5,   11,  12, 21,
+                                            22, 25, 101, 102, 103, 111, 112};
 
 TEST(PluralRule, IndexForEachLanguage) {
     for (const auto& [code, indexes] : std::vector<TRuleCase>{

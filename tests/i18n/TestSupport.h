@@ -119,9 +119,9 @@ inline std::string PoText(const std::vector<std::string>& header,
     return po;
 }
 
-inline const std::vector<std::string> kUtf8Header = {
-    "MIME-Version: 1.0", "Content-Type: text/plain; charset=UTF-8",
-    "Content-Transfer-Encoding: 8bit"};
+inline const std::vector<std::string> kUtf8Header = {"MIME-Version: 1.0",
+                                                     "Content-Type: text/plain; charset=UTF-8",
+                                                     "Content-Transfer-Encoding: 8bit"};
 
 // Compiles a .po text with GNU msgfmt into `moPath`.
 inline void CompileCatalogue(const std::string& poText, const std::string& moPath,

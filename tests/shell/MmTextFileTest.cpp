@@ -45,15 +45,17 @@ std::optional<std::string> Get(const std::string& path) {
 
 struct TOpenCase {
     const char* Name;
-    std::string File;       // relative to the temporary folder; "/..." absolute; "" as given
+    std::string File; // relative to the temporary folder; "/..." absolute; "" as given
     TOpenMode Mode;
     bool CreateIfMissing;
-    std::string Error;      // "" for success; "$F" stands for FileName
+    std::string Error; // "" for success; "$F" stands for FileName
     TOpenMode After;
     std::optional<std::string> Content; // of the file after Open and Close
 };
 
-void PrintTo(const TOpenCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TOpenCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class MmTextFileOpen : public ::testing::TestWithParam<TOpenCase> {};
 
@@ -92,23 +94,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TOpenCase{"ReadExisting", "old.txt", TOpenMode::Read, false, "", TOpenMode::Read,
                   "old\r\n"},
-        TOpenCase{"ReadMissing", "none.txt", TOpenMode::Read, true,
-                  "File '$F' does not exist!", TOpenMode::Closed, std::nullopt},
+        TOpenCase{"ReadMissing", "none.txt", TOpenMode::Read, true, "File '$F' does not exist!",
+                  TOpenMode::Closed, std::nullopt},
         TOpenCase{"ReadFolder", "folder", TOpenMode::Read, false, "File '$F' does not exist!",
                   TOpenMode::Closed, std::nullopt},
-        TOpenCase{"RewriteEmpties", "old.txt", TOpenMode::Rewrite, false, "",
-                  TOpenMode::Rewrite, ""},
+        TOpenCase{"RewriteEmpties", "old.txt", TOpenMode::Rewrite, false, "", TOpenMode::Rewrite,
+                  ""},
         TOpenCase{"RewriteCreatesFolders", "a/b/c/new.log", TOpenMode::Rewrite, false, "",
                   TOpenMode::Rewrite, ""},
         TOpenCase{"RewriteBareName", "", TOpenMode::Rewrite, false,
                   "Unable to create file '': Unable to create directory", TOpenMode::Closed,
                   std::nullopt},
         TOpenCase{"RewriteBelowAFile", "plain/sub/x.log", TOpenMode::Rewrite, false,
-                  "Unable to create file '$F': Not a directory", TOpenMode::Closed,
-                  std::nullopt},
+                  "Unable to create file '$F': Not a directory", TOpenMode::Closed, std::nullopt},
         TOpenCase{"RewriteOverAFolder", "folder", TOpenMode::Rewrite, false,
-                  "Unable to create file '$F': Is a directory", TOpenMode::Closed,
-                  std::nullopt},
+                  "Unable to create file '$F': Is a directory", TOpenMode::Closed, std::nullopt},
         TOpenCase{"AppendExisting", "old.txt", TOpenMode::Append, false, "", TOpenMode::Append,
                   "old\r\n"},
         TOpenCase{"AppendMissingCreates", "x/y/new.log", TOpenMode::Append, true, "",
@@ -117,8 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Cannot call append for file '$F' which doesn not exist", TOpenMode::Closed,
                   std::nullopt},
         TOpenCase{"AppendOverAFolder", "folder", TOpenMode::Append, true,
-                  "Unable to create file '$F': Is a directory", TOpenMode::Closed,
-                  std::nullopt},
+                  "Unable to create file '$F': Is a directory", TOpenMode::Closed, std::nullopt},
         TOpenCase{"AppendUnwritable", "/proc/version", TOpenMode::Append, false,
                   "Unable to call append for file '$F': Invalid argument", TOpenMode::Closed,
                   std::nullopt}),
