@@ -35,15 +35,16 @@ std::string ApplicationTitle(const std::string& executablePath) {
 
 TTrayIcon::TTrayIcon(std::vector<QIcon> images, QObject* parent)
     : QObject(parent), images_(std::move(images)) {
-    // The offscreen platform never has a notification area (and Qt warns when asked for one).
-    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
-        return;
-    }
     // Not a child: the window translation must not remember (and on a language change
     // restore) the hint it had at start-up; the hint is ours to keep.
     icon_ = new QSystemTrayIcon();
     if (!images_.empty()) {
         icon_->setIcon(images_.front());
+    }
+    // The offscreen platform never has a notification area (and Qt warns when asked for one);
+    // the icon still keeps its picture and hint there.
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+        return;
     }
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -137,5 +138,9 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
 bool TTrayIcon::Available() const { return available_; }
 
 bool TTrayIcon::Visible() const { return icon_ != nullptr && icon_->isVisible(); }
+
+std::string TTrayIcon::ShownHint() const {
+    return icon_ != nullptr ? icon_->toolTip().toStdString() : std::string();
+}
 
 } // namespace qrv::gui

@@ -55,6 +55,8 @@ public:
 
     bool Available() const;
     bool Visible() const;
+    // The hint the icon itself carries (what the notification area shows).
+    std::string ShownHint() const;
 
 Q_SIGNALS:
     void DoubleClicked();

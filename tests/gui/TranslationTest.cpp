@@ -3,6 +3,8 @@
 
 #include "GuiTestSupport.h"
 
+#include "TestHttpServer.h"
+
 #include "dialogs/About.h"
 #include "dialogs/Servers.h"
 #include "dialogs/Settings.h"
@@ -13,6 +15,7 @@
 #include "resources/Pictures.h"
 #include "shell/AppConfig.h"
 #include "shell/app/ServerGrid.h"
+#include "shell/app/TrayIcon.h"
 
 #include <QAction>
 #include <QLabel>
@@ -137,6 +140,25 @@ TEST_F(TranslationTest, FieldNamesStayBoundInCzech) {
     EXPECT_EQ(form.GridModel().CellText(0, 1), "a");
     EXPECT_FALSE(form.GridModel().RowActive(0));
     EXPECT_EQ(form.GridModel().RowStatus(0), "OK");
+}
+
+TEST_F(TranslationTest, TrayHintKeepsTheLastOutcomeAcrossLanguageChanges) {
+    TTestHttpServer server;
+    server.Route("/ok", Reply(200, "OK"));
+    WriteConfig();
+    WriteList({{"good", server.Url("/ok")}});
+    gui::TMainForm& form = Start();
+    RunCheck();
+    const std::string outcome = "Response of all websites OK. There was no problem.";
+    ASSERT_EQ(form.TrayIcon->Hint(), outcome);
+    EXPECT_EQ(form.TrayIcon->ShownHint(), outcome);
+
+    // The start-up hint (the program's title) must not come back with either language.
+    for (const char* language : {"cs", "en"}) {
+        SaveLanguage(form, language);
+        EXPECT_EQ(form.TrayIcon->Hint(), outcome) << language;
+        EXPECT_EQ(form.TrayIcon->ShownHint(), outcome) << language;
+    }
 }
 
 } // namespace
