@@ -138,7 +138,9 @@ TProcess::TProcess(const std::vector<std::string>& argv, const std::vector<std::
     }
 }
 
-TProcess::~TProcess() { Kill(); }
+TProcess::~TProcess() {
+    Kill();
+}
 
 TProcess::TProcess(TProcess&& other) noexcept : pid_(other.pid_), status_(other.status_) {
     other.pid_ = -1;
@@ -154,7 +156,9 @@ TProcess& TProcess::operator=(TProcess&& other) noexcept {
     return *this;
 }
 
-bool TProcess::Running() { return pid_ > 0 && !WaitExit(0); }
+bool TProcess::Running() {
+    return pid_ > 0 && !WaitExit(0);
+}
 
 std::optional<int> TProcess::WaitExit(int ms) {
     if (status_ || pid_ <= 0) {
@@ -273,8 +277,10 @@ void TXSession::Launch() {
     for (char** e = environ; *e != nullptr; ++e) {
         env.emplace_back(*e);
     }
-    xvfb_ = TProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                      "1024x768x24", "-nolisten", "tcp"},
+    // No key repeat: a busy machine can hold a key down between xdotool's press and release
+    // for longer than the repeat delay, and the repeated presses would toggle the window again.
+    xvfb_ = TProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
+                      "-nolisten", "tcp", "-r"},
                      env);
     ::close(fds[1]);
     std::string number;
@@ -335,6 +341,41 @@ std::vector<unsigned long> TXSession::Search(const std::vector<std::string>& arg
     return ids;
 }
 
+unsigned long TXSession::WaitForWindow(const std::string& pattern, int ms) {
+    unsigned long found = 0;
+    WaitUntil(
+        [&] {
+            const auto ids = Search({"--onlyvisible", "--name", pattern});
+            found = ids.empty() ? 0 : ids.front();
+            return found != 0;
+        },
+        ms);
+    return found;
+}
+
+bool TXSession::WindowVisible(const std::string& pattern) {
+    return !Search({"--onlyvisible", "--name", pattern}).empty();
+}
+
+bool TXSession::Keys(unsigned long window, const std::vector<std::string>& keys) {
+    std::vector<std::string> args = {"windowfocus", "--sync", std::to_string(window), "key",
+                                     "--clearmodifiers"};
+    args.insert(args.end(), keys.begin(), keys.end());
+    return Xdotool(args).Status == 0;
+}
+
+bool TXSession::Type(unsigned long window, const std::string& text) {
+    return Xdotool({"windowfocus", "--sync", std::to_string(window), "type", "--delay", "20",
+                    "--clearmodifiers", text})
+               .Status == 0;
+}
+
+bool TXSession::Click(unsigned long window, int x, int y) {
+    return Xdotool({"mousemove", "--window", std::to_string(window), "--sync", std::to_string(x),
+                    std::to_string(y), "click", "1"})
+               .Status == 0;
+}
+
 bool TXSession::RequestClose(unsigned long window) {
     xcb_connection_t* connection = xcb_connect(Display().c_str(), nullptr);
     if (xcb_connection_has_error(connection) != 0) {
@@ -351,9 +392,9 @@ bool TXSession::RequestClose(unsigned long window) {
     // A checked request waits for the server's answer: a message merely flushed before the
     // disconnect was now and then lost.
     xcb_generic_error_t* error = xcb_request_check(
-        connection, xcb_send_event_checked(connection, 0, static_cast<xcb_window_t>(window),
-                                           XCB_EVENT_MASK_NO_EVENT,
-                                           reinterpret_cast<const char*>(&event)));
+        connection,
+        xcb_send_event_checked(connection, 0, static_cast<xcb_window_t>(window),
+                               XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event)));
     const bool ok = error == nullptr;
     std::free(error);
     xcb_disconnect(connection);
@@ -440,6 +481,30 @@ unsigned long TInstall::WaitForMainWindow(int ms) {
 
 bool TInstall::MainWindowVisible() {
     return !session_.Search({"--onlyvisible", "--name", "^Quorvane 0\\.9\\.18$"}).empty();
+}
+
+std::unique_ptr<TXSession> E2eTest::session_;
+
+void E2eTest::SetUpTestSuite() {
+    session_ = std::make_unique<TXSession>();
+}
+
+void E2eTest::TearDownTestSuite() {
+    session_.reset();
+}
+
+std::optional<int> E2eTest::Terminate(TProcess& program) {
+    program.Signal(SIGTERM);
+    return program.WaitExit(20000);
+}
+
+void E2eTest::SetUp() {
+    ASSERT_TRUE(session_ && session_->Ok()) << session_->Problem();
+    install_ = std::make_unique<TInstall>(*session_);
+}
+
+void E2eTest::TearDown() {
+    install_.reset();
 }
 
 void WriteServerList(const fs::path& path, const std::vector<TListServer>& servers) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,7 +45,7 @@ private:
 };
 
 struct TRunResult {
-    int Status = -1;  // -1 when the command was cut off
+    int Status = -1; // -1 when the command was cut off
     std::string Output;
 };
 
@@ -69,6 +70,15 @@ public:
     // xdotool with the session's display; the window ids it prints.
     std::vector<unsigned long> Search(const std::vector<std::string>& args);
     TRunResult Xdotool(const std::vector<std::string>& args);
+    // The first visible window whose name matches `pattern`, within `ms`; 0 when none.
+    unsigned long WaitForWindow(const std::string& pattern, int ms = 30000);
+    bool WindowVisible(const std::string& pattern);
+    // Gives a window the keyboard focus, then presses keys or types text there. There is no
+    // window manager, so the focus is set directly and waited for.
+    bool Keys(unsigned long window, const std::vector<std::string>& keys);
+    bool Type(unsigned long window, const std::string& text);
+    // A left click at a point of a window (window coordinates; there are no frames).
+    bool Click(unsigned long window, int x, int y);
     // Asks a window to close as a window manager would (WM_DELETE_WINDOW).
     bool RequestClose(unsigned long window);
     // A PNG of one window.
@@ -106,7 +116,7 @@ public:
     TProcess Start(const std::vector<std::string>& extraEnv = {});
 
     // Answers every start-up box with Return until the main window is shown; its id or 0.
-    unsigned long WaitForMainWindow(int ms = 20000);
+    unsigned long WaitForMainWindow(int ms = 30000);
     bool MainWindowVisible();
 
 private:
@@ -122,8 +132,27 @@ struct TListServer {
     std::string Name;
     std::string Url;
     bool Active;
-    std::string Response;  // empty: no response test
+    std::string Response; // empty: no response test
 };
+// Each test gets an installation of its own on the suite's display.
+class E2eTest : public ::testing::Test {
+public:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    // Ends the program with SIGTERM and returns its exit status (none when it did not end).
+    static std::optional<int> Terminate(TProcess& program);
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    TXSession& X() { return *session_; }
+    TInstall& App() { return *install_; }
+
+    static std::unique_ptr<TXSession> session_;
+    std::unique_ptr<TInstall> install_;
+};
+
 void WriteServerList(const fs::path& path, const std::vector<TListServer>& servers);
 
 } // namespace qrv::e2e
