@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
     {
         auto program = std::make_unique<TProgram>();
         mainForm = &program->MainForm();
-        QObject::connect(mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::quit(); });
+        // exit, not quit: quit first asks every window to close, and an open editor or settings
+        // window refuses, which would keep the program running after Quit or an end signal.
+        QObject::connect(mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::exit(0); });
         mainForm->show();
         if (endPending) {
             QTimer::singleShot(0, mainForm,
