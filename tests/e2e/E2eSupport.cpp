@@ -295,12 +295,38 @@ void TXSession::Launch() {
         return;
     }
     display_ = std::atoi(number.c_str());
-    trayer_ = TProcess({"trayer", "--edge", "bottom", "--align", "right", "--SetDockType", "true"},
-                       Environment());
-    trayReady_ = WaitUntil([this] { return TrayOwned(Display()); }, 15000);
+    // The tray host's first start on a busy machine can be slow (its toolkit builds caches), and
+    // killing it half-way only makes the next start as slow: it gets one long bound, and is
+    // started again only when it has ended.
+    const std::string trayerLog =
+        (fs::temp_directory_path() / ("qrv-e2e-trayer-" + std::to_string(::getpid()) + ".txt"))
+            .string();
+    const auto startTrayer = [&] {
+        trayer_ =
+            TProcess({"trayer", "--edge", "bottom", "--align", "right", "--SetDockType", "true"},
+                     Environment(), trayerLog);
+    };
+    startTrayer();
+    int starts = 1;
+    trayReady_ = WaitUntil(
+        [&] {
+            if (TrayOwned(Display())) {
+                return true;
+            }
+            if (!trayer_.Running() && starts < 3) {
+                ++starts;
+                startTrayer();
+            }
+            return false;
+        },
+        60000);
     if (!trayReady_) {
-        problem_ = "no tray host on " + Display();
+        problem_ = "no tray host on " + Display() + " (" + std::to_string(starts) +
+                   " starts; Xvfb " + (xvfb_.Running() ? "running" : "gone") +
+                   "): " + ReadFile(trayerLog);
     }
+    std::error_code ignored;
+    fs::remove(trayerLog, ignored);
 }
 
 TXSession::~TXSession() {
