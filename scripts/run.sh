@@ -21,5 +21,8 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 echo "Server list: $dir/QRV.xml"
 echo "Event log:   the LogFile setting (default $dir/QRV.log)"
-echo "Settings:    ${XDG_CONFIG_DIRS%%:*}/Ostrelle/Quorvane.reg" | sed "s#^Settings:    /Ostrelle#Settings:    /etc/xdg/Ostrelle#"
+# XDG_CONFIG_DIRS is unset in many ordinary sessions: its first entry, else /etc/xdg.
+config_dir="${XDG_CONFIG_DIRS:-}"
+config_dir="${config_dir%%:*}"
+echo "Settings:    ${config_dir:-/etc/xdg}/Ostrelle/Quorvane.reg"
 exec "$exe"
