@@ -59,7 +59,7 @@ TFixture& Fixture() {
                       fs::copy_options::overwrite_existing);
 
         f.Service = std::make_unique<qrv::i18n::TCatalogueService>(
-            qrv::i18n::TCatalogueSetup{f.Dir.string(), "", 0, "cs"});
+            qrv::i18n::TCatalogueSetup{f.Dir.string(), "", 0, "cs", ""});
 
         ::setenv("LANGUAGE", "cs", 1);
         if (!std::setlocale(LC_ALL, "C.UTF-8")) {

@@ -83,7 +83,25 @@ TCatalogueService::TCatalogueService(TCatalogueSetup setup)
 }
 
 std::string TCatalogueService::CataloguePath(std::string_view code) const {
-    return catalogueDir_ + "/" + std::string(code) + std::string(kCatalogueFile);
+    const std::string tail = "/" + std::string(code) + std::string(kCatalogueFile);
+    const std::string besideExe = catalogueDir_ + tail;
+    if (ArchiveEntryFor(besideExe) || FileExists(besideExe)) {
+        return besideExe;
+    }
+    for (const auto& dir : DiskCatalogueDirs()) {
+        if (FileExists(dir + tail)) {
+            return dir + tail;
+        }
+    }
+    return besideExe;
+}
+
+std::vector<std::string> TCatalogueService::DiskCatalogueDirs() const {
+    std::vector<std::string> dirs{catalogueDir_};
+    if (!setup_.DataDir.empty() && setup_.DataDir != setup_.ExeDir) {
+        dirs.push_back(setup_.DataDir + "/locale");
+    }
+    return dirs;
 }
 
 const TArchiveEntry* TCatalogueService::ArchiveEntryFor(const std::string& path) const {
@@ -206,13 +224,17 @@ std::vector<std::string> TCatalogueService::ListLanguages() const {
         }
     };
 
-    if (DIR* dir = ::opendir(catalogueDir_.c_str())) {
+    for (const auto& folder : DiskCatalogueDirs()) {
+        DIR* dir = ::opendir(folder.c_str());
+        if (dir == nullptr) {
+            continue;
+        }
         while (const dirent* item = ::readdir(dir)) {
             const std::string name = item->d_name;
             if (name == "." || name == "..") {
                 continue;
             }
-            if (FileExists(catalogueDir_ + "/" + name + std::string(kCatalogueFile))) {
+            if (FileExists(folder + "/" + name + std::string(kCatalogueFile))) {
                 add(AsciiLower(name));
             }
         }

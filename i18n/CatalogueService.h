@@ -21,6 +21,7 @@ struct TCatalogueSetup {
     std::string ArchiveFile;        // the file carrying the appended archive
     std::int64_t ArchiveOffset = 0; // first table entry in ArchiveFile, 0 for none
     std::string StartupLanguage;    // in force until a language is selected
+    std::string DataDir;            // catalogues on disk also live in DataDir + "/locale"
 };
 
 // One catalogue service: current language, lazily opened catalogue, translation-off flag.
@@ -47,7 +48,10 @@ private:
 
     // Under the write lock. Returns the text of a notice to show once the lock is released.
     std::string OpenCatalogue();
+    // Where a language's catalogue is: beside the executable (embedded or on disk), else in
+    // the data folder; the path beside the executable when neither has it.
     std::string CataloguePath(std::string_view code) const;
+    std::vector<std::string> DiskCatalogueDirs() const;
     const TArchiveEntry* ArchiveEntryFor(const std::string& path) const;
 
     const TCatalogueSetup setup_;

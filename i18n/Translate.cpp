@@ -27,7 +27,8 @@ TCatalogueService& CatalogueService() {
     if (g_service.load(std::memory_order_acquire) == nullptr) {
         g_service.store(
             new TCatalogueService({platform::ExecutableDir(), platform::ExecutablePath(),
-                                   EmbeddedArchiveOffset(), StartupLanguageFromEnvironment()}),
+                                   EmbeddedArchiveOffset(), StartupLanguageFromEnvironment(),
+                                   platform::ProgramDataDir()}),
             std::memory_order_release);
     }
     return *g_service.load(std::memory_order_acquire);

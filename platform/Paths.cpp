@@ -4,8 +4,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +34,33 @@ std::string ReadSelfExe() {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
+// An absolute value of an environment variable, without trailing slashes; "" otherwise.
+std::string AbsoluteEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/') {
+        return {};
+    }
+    std::string dir = value;
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    return dir;
+}
+
+std::string BelowHome(const char* xdgName, const char* fallback) {
+    std::string dir = AbsoluteEnv(xdgName);
+    if (!dir.empty()) {
+        return dir;
+    }
+    const std::string home = HomeDir();
+    return home.empty() ? std::string() : (home == "/" ? "" : home) + fallback;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 const std::string& ExecutablePath() {
@@ -53,7 +84,27 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-bool CreateDirectories(const std::string& dir) {
+std::string HomeDir() {
+    std::string home = AbsoluteEnv("HOME");
+    if (!home.empty()) {
+        return home;
+    }
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buf(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buf.data(), buf.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        home = found->pw_dir;
+    }
+    return home;
+}
+
+std::string UserConfigDir() { return BelowHome("XDG_CONFIG_HOME", "/.config"); }
+
+std::string UserDataDir() { return BelowHome("XDG_DATA_HOME", "/.local/share"); }
+
+bool CreateDirectories(const std::string& dir, mode_t mode) {
     if (dir.empty()) {
         errno = ENOENT;
         return false;
@@ -67,18 +118,18 @@ bool CreateDirectories(const std::string& dir) {
         return false;
     }
     const std::string parent = DirectoryOf(dir);
-    if (!parent.empty() && parent != dir && !CreateDirectories(parent)) {
+    if (!parent.empty() && parent != dir && !CreateDirectories(parent, mode)) {
         return false;
     }
-    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) {
         return false;
     }
     return true;
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data) {
+void WriteFileAtomically(const std::string& path, const std::string& data, mode_t newFileMode) {
     const std::string dir = DirectoryOf(path);
-    std::string tmpl = (dir.empty() ? std::string(".") : dir) + "/.qrv-tmp-XXXXXX";
+    std::string tmpl = (dir.empty() ? std::string(".") : dir) + "/" + kTemporaryPrefix + "XXXXXX";
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         throw Error("Unable to write file '" + path + "': " + ErrnoText(errno));
@@ -99,14 +150,14 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
         }
         done += static_cast<size_t>(n);
     }
-    // Keep the permissions of the file being replaced; new files get the usual 0666 & ~umask.
+    // Keep the permissions of the file being replaced; new files get theirs less the umask.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         ::fchmod(fd, st.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, newFileMode & ~mask & 07777);
     }
     if (::fsync(fd) != 0) {
         fail(errno);
@@ -121,6 +172,60 @@ void WriteFileAtomically(const std::string& path, const std::string& data) {
         ::unlink(tmpl.c_str());
         throw Error("Unable to write file '" + path + "': " + ErrnoText(err));
     }
+}
+
+int RemoveLeftoverTemporaries(const std::string& dir) {
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) {
+        return 0;
+    }
+    const std::string_view prefix = kTemporaryPrefix;
+    int removed = 0;
+    while (const dirent* item = ::readdir(folder)) {
+        const std::string_view name = item->d_name;
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(folder), item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::unlinkat(::dirfd(folder), item->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(folder);
+    return removed;
+}
+
+bool IsInstalledCopy(const std::string& exeDir) {
+    const std::string prefix = DirectoryOf(exeDir);
+    if (prefix.empty() || exeDir.substr(prefix.size()) != (prefix == "/" ? "bin" : "/bin")) {
+        return false;
+    }
+    const std::string entry = (prefix == "/" ? "" : prefix) + "/share/applications/" +
+                              kDesktopEntryId + ".desktop";
+    return ::access(entry.c_str(), F_OK) == 0;
+}
+
+std::string ResolveProgramDataDir(const std::string& exeDir) {
+    if (!exeDir.empty() && !IsInstalledCopy(exeDir) && IsDirectory(exeDir) &&
+        ::access(exeDir.c_str(), W_OK | X_OK) == 0) {
+        return exeDir;
+    }
+    const std::string base = UserDataDir();
+    if (base.empty()) {
+        // Without a home there is no folder of the user's own; writes there fail with a reason.
+        return exeDir;
+    }
+    std::string dir = base + "/" + kProgramSubdir;
+    // A failure shows later, when the list or the log cannot be written there.
+    CreateDirectories(dir, 0700);
+    return dir;
+}
+
+const std::string& ProgramDataDir() {
+    static const std::string dir = ResolveProgramDataDir(ExecutableDir());
+    return dir;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {

@@ -575,12 +575,14 @@ std::string MachineConfigDir() {
     return "/etc/xdg";
 }
 
-std::string RegistryFilePath(std::string_view keyPath) {
+namespace {
+
+std::string KeyFileBelow(const std::string& base, std::string_view keyPath) {
     const auto parts = SplitKeyPath(keyPath);
-    if (parts.size() < 2 || !SameRegName(parts[0], kSoftware)) {
+    if (base.empty() || parts.size() < 2 || !SameRegName(parts[0], kSoftware)) {
         return {};
     }
-    std::string path = MachineConfigDir();
+    std::string path = base;
     if (path != "/") {
         path += '/';
     }
@@ -597,39 +599,77 @@ std::string RegistryFilePath(std::string_view keyPath) {
     return path;
 }
 
+// Whether the machine-wide key file can be written: created when missing, folders included.
+bool MachineKeyWritable(const std::string& filePath, std::string_view keyPath, TLoad load) {
+    const std::string dir = DirectoryOf(filePath);
+    if (!CreateDirectories(dir)) {
+        return false;
+    }
+    if (load == TLoad::Missing) {
+        try {
+            WriteFileAtomically(filePath, FormatRegFile({std::string(keyPath), {}}));
+        } catch (const Error&) {
+            return false;
+        }
+        return true;
+    }
+    return ::access(filePath.c_str(), W_OK) == 0 && ::access(dir.c_str(), W_OK) == 0;
+}
+
+} // namespace
+
+std::string RegistryFilePath(std::string_view keyPath) {
+    return KeyFileBelow(MachineConfigDir(), keyPath);
+}
+
+std::string UserRegistryFilePath(std::string_view keyPath) {
+    return KeyFileBelow(UserConfigDir(), keyPath);
+}
+
 // ---- TRegistryKey ---------------------------------------------------------------------
 
 TRegistryKey::TRegistryKey(std::string keyPath, std::string filePath, bool forWrite)
     : keyPath_(std::move(keyPath)), filePath_(std::move(filePath)), forWrite_(forWrite) {}
 
 std::unique_ptr<TRegistryKey> TRegistryKey::Create(std::string_view keyPath, bool forWrite) {
-    std::string filePath = RegistryFilePath(keyPath);
-    if (filePath.empty()) {
+    const std::string machinePath = RegistryFilePath(keyPath);
+    if (machinePath.empty()) {
         return nullptr;
     }
-    std::unique_ptr<TRegistryKey> key(new TRegistryKey(std::string(keyPath), filePath, forWrite));
+    const std::string userPath = UserRegistryFilePath(keyPath);
+    std::vector<TRegEntry> values;
     std::string why;
-    const TLoad load = ReadKeyFile(filePath, keyPath, key->values_, why);
-    key->lastError_ = why;
-    if (load == TLoad::Unreadable) {
-        return nullptr;
-    }
-    if (!forWrite) {
-        return key;
-    }
-    const std::string dir = DirectoryOf(filePath);
-    if (!CreateDirectories(dir)) {
-        return nullptr;
-    }
+    // The user's copy, once it exists, is the key for this user.
+    TLoad load = userPath.empty() ? TLoad::Missing : ReadKeyFile(userPath, keyPath, values, why);
+    std::string filePath = userPath;
     if (load == TLoad::Missing) {
+        filePath = machinePath;
+        load = ReadKeyFile(machinePath, keyPath, values, why);
+    }
+    if (load == TLoad::Unreadable && !(forWrite && filePath == machinePath)) {
+        return nullptr;
+    }
+    if (forWrite && filePath == userPath) {
+        const std::string dir = DirectoryOf(userPath);
+        if (::access(userPath.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
+            return nullptr;
+        }
+    } else if (forWrite && (load == TLoad::Unreadable ||
+                            !MachineKeyWritable(machinePath, keyPath, load))) {
+        // A copy of the user's own, so that nothing the administrator set is lost.
+        if (userPath.empty() || !CreateDirectories(DirectoryOf(userPath), 0700)) {
+            return nullptr;
+        }
         try {
-            WriteFileAtomically(filePath, FormatRegFile({key->keyPath_, {}}));
+            WriteFileAtomically(userPath, FormatRegFile({std::string(keyPath), values}), 0600);
         } catch (const Error&) {
             return nullptr;
         }
-    } else if (::access(filePath.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
-        return nullptr;
+        filePath = userPath;
     }
+    std::unique_ptr<TRegistryKey> key(new TRegistryKey(std::string(keyPath), filePath, forWrite));
+    key->values_ = std::move(values);
+    key->lastError_ = why;
     return key;
 }
 

@@ -3,7 +3,9 @@
 // The machine-wide registry hive, stood in for by one file per key below the first entry of
 // $XDG_CONFIG_DIRS (default /etc/xdg): the key "Software\Ostrelle\Quorvane" is the file
 // "<dir>/Ostrelle/Quorvane.reg" in the registry export format, so that every value keeps its
-// registry type and raw data.
+// registry type and raw data. A user who may not write there gets a copy of the key of their
+// own below $XDG_CONFIG_HOME (default ~/.config), as a standard user's program gets a per-user
+// copy of the machine-wide key elsewhere.
 
 #include <cstdint>
 #include <memory>
@@ -79,16 +81,23 @@ bool SameRegName(std::string_view a, std::string_view b);
 // else /etc/xdg. Read at every call.
 std::string MachineConfigDir();
 
-// The file that holds a key, or "" when the key path is not "Software\<name>[\<name>...]".
+// The machine-wide file that holds a key, or "" when the key path is not
+// "Software\<name>[\<name>...]".
 std::string RegistryFilePath(std::string_view keyPath);
 
-// An open key of the machine-wide hive.
+// The user's copy of that file below UserConfigDir(); "" as above or without a home.
+std::string UserRegistryFilePath(std::string_view keyPath);
+
+// An open key of the machine-wide hive, or of the user's copy of it.
 class TRegistryKey {
 public:
-    // Opens a key, creating it when missing. For writing, the key file and its folders are
-    // created; nullptr when that is not possible (the "may not write" case). For reading,
-    // nothing is created on disk: a missing key opens with no values, and so does a damaged
-    // key file; nullptr only when the key path is invalid or an existing file cannot be read.
+    // Opens a key, creating it when missing. Reading uses the user's copy when it exists, else
+    // the machine-wide file. Writing uses the user's copy when it exists, else the machine-wide
+    // file when it can be created or written, else a new user's copy (0600, new folders 0700)
+    // that starts with the machine-wide values; nullptr when none of this is possible (the
+    // "may not write" case). For reading, nothing is created on disk: a missing key opens with
+    // no values, and so does a damaged key file; nullptr only when the key path is invalid or
+    // an existing file cannot be read.
     static std::unique_ptr<TRegistryKey> Create(std::string_view keyPath, bool forWrite);
 
     // A value's type and data; nothing when the value is missing or the key is closed.

@@ -136,8 +136,8 @@ std::string DecodeExec(std::string_view value) {
     return out;
 }
 
-// The Exec value of the [Desktop Entry] group, or "" when there is none.
-std::string ExecOfDesktopEntry(std::string_view text) {
+// A value of the [Desktop Entry] group, or "" when there is none.
+std::string DesktopEntryValue(std::string_view text, std::string_view wanted) {
     bool inEntry = false;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -158,7 +158,7 @@ std::string ExecOfDesktopEntry(std::string_view text) {
         while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) {
             key.remove_suffix(1);
         }
-        if (key != "Exec") {
+        if (key != wanted) {
             continue;
         }
         std::string_view value = line.substr(eq + 1);
@@ -240,14 +240,15 @@ void WriteDefaultConfig() {
         throw Error(std::string("Unable to open the registry key 'HKEY_LOCAL_MACHINE\\") +
                     kConfigKey + "' for writing");
     }
-    const std::string exeDir = platform::DirectoryOf(RunningExecutable());
+    const std::string dataDir =
+        platform::ResolveProgramDataDir(platform::DirectoryOf(RunningExecutable()));
     TRegistryKey& k = *key;
     Write(k, "Version", k.SetString("Version", kVersion));
     Write(k, "CheckUpdate", k.SetDword("CheckUpdate", 1));
     Write(k, "VerifyURL", k.SetString("VerifyURL", "http://"));
     Write(k, "VerifyEnabled", k.SetDword("VerifyEnabled", 0));
     Write(k, "CheckInterval", k.SetString("CheckInterval", "300"));
-    Write(k, "LogFile", k.SetString("LogFile", exeDir + kLogFileName));
+    Write(k, "LogFile", k.SetString("LogFile", dataDir + kLogFileName));
     Write(k, "LogEnabled", k.SetDword("LogEnabled", 1));
     Write(k, "BalloonLevel", k.SetString("BalloonLevel", "3"));
     Write(k, "HotkeyEnabled", k.SetDword("HotkeyEnabled", 0));
@@ -259,42 +260,86 @@ std::string AutostartFilePath() {
     return platform::MachineConfigDir() + "/autostart/" + kAutostartName + ".desktop";
 }
 
-bool AutostartState() {
-    const std::string path = AutostartFilePath();
-    const std::string exe = RunningExecutable();
-    struct stat st {};
-    std::string text;
-    if (exe.empty() || ::stat(path.c_str(), &st) != 0 || st.st_size > kMaxDesktopFileSize ||
-        !platform::ReadWholeFile(path, text)) {
-        return false;
-    }
-    return DecodeExec(ExecOfDesktopEntry(text)) == exe;
+std::string UserAutostartFilePath() {
+    const std::string dir = platform::UserConfigDir();
+    return dir.empty() ? std::string() : dir + "/autostart/" + kAutostartName + ".desktop";
 }
 
-void SetAutostart(bool on) {
-    const std::string path = AutostartFilePath();
-    if (!on) {
-        ::unlink(path.c_str()); // a missing entry is no error; failures stay silent
-        return;
+namespace {
+
+enum class TEntry { Missing, Other, Ours };
+
+// What an autostart entry says about this executable. A hidden entry starts nothing.
+TEntry ReadAutostartEntry(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        return TEntry::Missing;
     }
-    if (!platform::CreateDirectories(platform::DirectoryOf(path))) {
-        return;
+    std::string text;
+    const std::string exe = RunningExecutable();
+    if (exe.empty() || st.st_size > kMaxDesktopFileSize || !platform::ReadWholeFile(path, text) ||
+        DesktopEntryValue(text, "Hidden") == "true") {
+        return TEntry::Other;
     }
-    const std::string entry = std::string(kDesktopGroup) +
-                              "\n"
-                              "Type=Application\n"
-                              "Version=1.5\n"
-                              "Name=Quorvane\n"
-                              "Comment=Website availability monitor\n"
-                              "Exec=" +
-                              EncodeExec(RunningExecutable()) +
-                              "\n"
-                              "Terminal=false\n"
-                              "X-GNOME-Autostart-enabled=true\n";
+    return DecodeExec(DesktopEntryValue(text, "Exec")) == exe ? TEntry::Ours : TEntry::Other;
+}
+
+bool WriteAutostartEntry(const std::string& path, bool hidden) {
+    if (path.empty() || !platform::CreateDirectories(platform::DirectoryOf(path))) {
+        return false;
+    }
+    std::string entry = std::string(kDesktopGroup) +
+                        "\n"
+                        "Type=Application\n"
+                        "Version=1.5\n"
+                        "Name=Quorvane\n"
+                        "Comment=Website availability monitor\n"
+                        "Exec=" +
+                        EncodeExec(RunningExecutable()) +
+                        "\n"
+                        "Terminal=false\n"
+                        "X-GNOME-Autostart-enabled=true\n";
+    if (hidden) {
+        entry += "Hidden=true\n";
+    }
     try {
         platform::WriteFileAtomically(path, entry);
     } catch (const Error&) {
-        // The entry stays as it was; nothing is reported.
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AutostartState() {
+    // A user's entry hides the machine-wide one of the same name.
+    const TEntry user = ReadAutostartEntry(UserAutostartFilePath());
+    if (user != TEntry::Missing) {
+        return user == TEntry::Ours;
+    }
+    return ReadAutostartEntry(AutostartFilePath()) == TEntry::Ours;
+}
+
+// Failures stay silent: the entry stays as it was.
+void SetAutostart(bool on) {
+    const std::string machine = AutostartFilePath();
+    const std::string user = UserAutostartFilePath();
+    if (on) {
+        // The user's entry, where there is one, is what counts for this user.
+        if (ReadAutostartEntry(user) == TEntry::Missing && WriteAutostartEntry(machine, false)) {
+            return;
+        }
+        WriteAutostartEntry(user, false);
+        return;
+    }
+    if (!user.empty()) {
+        ::unlink(user.c_str());
+    }
+    ::unlink(machine.c_str()); // a missing entry is no error
+    if (ReadAutostartEntry(machine) == TEntry::Ours) {
+        // A machine-wide entry that this user may not remove is hidden for this user only.
+        WriteAutostartEntry(user, true);
     }
 }
 

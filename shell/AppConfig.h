@@ -33,9 +33,11 @@ void WriteDefaultConfig(); // throws qrv::Error
 bool AutostartState();
 void SetAutostart(bool on);
 
-// Name of the autostart entry, and the XDG autostart file that stands in for it.
+// Name of the autostart entry, and the XDG autostart files that stand in for it: the
+// machine-wide one, written when it can be, else the user's, which hides the machine-wide one.
 inline constexpr char kAutostartName[] = "Quorvane";
 std::string AutostartFilePath();
+std::string UserAutostartFilePath();
 
 // The reading rules of the configuration values, shared with the settings dialog. `key` may be
 // nullptr (the key did not open): texts then read as empty and flags and numbers fail. Every

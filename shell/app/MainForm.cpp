@@ -133,7 +133,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 TMainForm::TMainForm(TMainFormOptions options) : options_(std::move(options)) {
-    listPath_ = options_.ServerListPath.empty() ? platform::ExecutableDir() + "/QRV.xml"
+    listPath_ = options_.ServerListPath.empty() ? platform::ProgramDataDir() + "/QRV.xml"
                                                 : options_.ServerListPath;
     IdHTTP = std::make_shared<engine::TIdHTTP>();
     dispatcher_ = new TUiDispatcher(this);
@@ -510,6 +510,9 @@ void TMainForm::StartUp() {
         RegisterHotKey();
     }
 
+    // A save broken off by a kill leaves its temporary file beside the list; only one instance
+    // runs, so any such file of this user is a leftover.
+    platform::RemoveLeftoverTemporaries(platform::DirectoryOf(listPath_));
     setServer.SetFileName(listPath_);
     try {
         setServer.Open();

@@ -42,7 +42,7 @@ void UseTestCatalogues(const TTempDir& dir,
                        const std::vector<std::pair<std::string, std::string>>& czech) {
     BuildCatalogue(dir.Path(), "cs", czech);
     BuildCatalogue(dir.Path(), "en", {});
-    i18n::ReplaceCatalogueService({dir.Str(), "", 0, "en"});
+    i18n::ReplaceCatalogueService({dir.Str(), "", 0, "en", ""});
     i18n::SelectLanguage("en");
 }
 

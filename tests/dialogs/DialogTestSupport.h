@@ -73,30 +73,35 @@ inline bool WaitFor(const std::function<bool()>& done, int boundMs = 20000) {
     return true;
 }
 
-// Points the machine-wide configuration (registry store and autostart entry) at a folder of
-// its own for the life of the object.
+// Points the machine-wide configuration (registry store and autostart entry) and the user's
+// own (below "home") at a folder of its own for the life of the object.
 class TScopedConfigDir {
 public:
-    TScopedConfigDir() {
-        const char* old = std::getenv("XDG_CONFIG_DIRS");
-        hadOld_ = old != nullptr;
-        old_ = old != nullptr ? old : "";
-        ::setenv("XDG_CONFIG_DIRS", dir_.Str().c_str(), 1);
-    }
-    ~TScopedConfigDir() {
-        if (hadOld_) {
-            ::setenv("XDG_CONFIG_DIRS", old_.c_str(), 1);
-        } else {
-            ::unsetenv("XDG_CONFIG_DIRS");
-        }
-    }
+    TScopedConfigDir()
+        : machine_("XDG_CONFIG_DIRS", dir_.Str()), user_("XDG_CONFIG_HOME", dir_.Str() + "/home") {}
     const fs::path& Path() const { return dir_.Path(); }
     fs::path KeyFile() const { return dir_.Path() / "Ostrelle" / "Quorvane.reg"; }
 
 private:
+    class TSavedEnv {
+    public:
+        TSavedEnv(const char* name, const std::string& value) : name_(name) {
+            const char* old = std::getenv(name);
+            hadOld_ = old != nullptr;
+            old_ = old != nullptr ? old : "";
+            ::setenv(name, value.c_str(), 1);
+        }
+        ~TSavedEnv() { hadOld_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+
+    private:
+        const char* name_;
+        bool hadOld_ = false;
+        std::string old_;
+    };
+
     TTempDir dir_;
-    bool hadOld_ = false;
-    std::string old_;
+    TSavedEnv machine_;
+    TSavedEnv user_;
 };
 
 // Catalogues for "cs" and "en" built with msgfmt from the given Czech pairs; the process-wide

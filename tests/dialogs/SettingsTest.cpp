@@ -1,6 +1,7 @@
 #include "DialogTestSupport.h"
 
 #include "dialogs/Settings.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
 #include "shell/app/MessageBox.h"
@@ -155,7 +156,9 @@ TEST_F(SettingsDialog, EveryShowingLoadsTheControlsFromTheRegistry) {
     Open();   // the defaults
     EXPECT_EQ(form->editVerifyURL->text(), QStringLiteral("http://"));
     EXPECT_FALSE(form->checkboxVerifyEnabled->isChecked() || form->editVerifyURL->isEnabled());
-    EXPECT_EQ(form->editLogFile->text(), QStringLiteral("/opt/Quorvane/QRV.log"));
+    // That folder does not exist here, so the log goes to the user's data folder.
+    EXPECT_EQ(form->editLogFile->text().toStdString(),
+              platform::ResolveProgramDataDir("/opt/Quorvane") + "/QRV.log");
     EXPECT_TRUE(form->checkboxLogEnabled->isChecked() && form->editLogFile->isEnabled());
     EXPECT_FALSE(form->checkboxHotkeyEnabled->isChecked() || form->checkboxAfterStart->isChecked());
     EXPECT_TRUE(form->checkboxUpdate->isChecked());
@@ -384,6 +387,7 @@ TEST_F(SettingsDialog, AKeyThatCannotBeWrittenIsSkippedWithoutAWord) {
     {
         std::filesystem::remove_all(config.Path() / "Ostrelle");
         WriteText(config.Path() / "Ostrelle", "not a folder");
+        WriteText(config.Path() / "home", "not a folder"); // nor a copy of the user's own
         Open();
         form->editCheckInterval->setText(QStringLiteral("42"));
         form->checkboxAfterStart->setChecked(true);
@@ -394,10 +398,13 @@ TEST_F(SettingsDialog, AKeyThatCannotBeWrittenIsSkippedWithoutAWord) {
         EXPECT_TRUE(shell::AutostartState());
         form->buttonCancel->click();
         std::filesystem::remove(config.Path() / "Ostrelle");
+        std::filesystem::remove(config.Path() / "home");
         shell::SetAutostart(false);
     }
-    // A key that can be read but not written: the previous configuration stays in force, it
-    // is reloaded and re-applied, and the dialog closes.
+    // A key that can be read but not written, and no place for a copy of the user's own: the
+    // previous configuration stays in force, it is reloaded and re-applied, and the dialog
+    // closes.
+    WriteText(config.Path() / "home", "not a folder");
     shell::WriteDefaultConfig();
     shell::LoadConfig();
     const std::string before = ReadText(config.KeyFile());

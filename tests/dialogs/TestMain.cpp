@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
     // Nothing a test forgets to redirect may reach the machine's own configuration.
     const std::string config = MakePrivateDir("qrv-config-XXXXXX");
     ::setenv("XDG_CONFIG_DIRS", config.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (config + "/home").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (config + "/data").c_str(), 1);
 
     int result = 0;
     {

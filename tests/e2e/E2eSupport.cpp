@@ -456,6 +456,7 @@ TInstall::~TInstall() {
 void TInstall::WriteConfig(const std::vector<std::pair<std::string, std::string>>& texts,
                            const std::vector<std::pair<std::string, unsigned>>& dwords) {
     ::setenv("XDG_CONFIG_DIRS", (dir_ / "config").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "home-config").c_str(), 1);
     shell::SetExecutablePathForTesting(Program().string());
     shell::WriteDefaultConfig();
     shell::SetExecutablePathForTesting("");
@@ -474,6 +475,8 @@ void TInstall::WriteConfig(const std::vector<std::pair<std::string, std::string>
 TProcess TInstall::Start(const std::vector<std::string>& extraEnv) {
     std::vector<std::string> env = session_.Environment();
     env.push_back("XDG_CONFIG_DIRS=" + (dir_ / "config").string());
+    env.push_back("XDG_CONFIG_HOME=" + (dir_ / "home-config").string());
+    env.push_back("XDG_DATA_HOME=" + (dir_ / "home-data").string());
     env.push_back("XDG_RUNTIME_DIR=" + (dir_ / "runtime").string());
     bool lang = false;
     for (const std::string& extra : extraEnv) {

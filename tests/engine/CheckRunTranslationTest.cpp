@@ -38,12 +38,12 @@ public:
         if (std::system(command.c_str()) != 0) {
             throw std::runtime_error("msgfmt failed");
         }
-        i18n::ReplaceCatalogueService({dir_, "", 0, "en"});
+        i18n::ReplaceCatalogueService({dir_, "", 0, "en", ""});
         i18n::SelectLanguage("xq");
     }
 
     ~TTestCatalogue() {
-        i18n::ReplaceCatalogueService({platform::ExecutableDir(), "", 0, "en"});
+        i18n::ReplaceCatalogueService({platform::ExecutableDir(), "", 0, "en", ""});
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }

@@ -21,6 +21,7 @@ void TGuiTest::SetUp() {
     dir_ = pattern;
     fs::create_directories(dir_ / "config");
     ::setenv("XDG_CONFIG_DIRS", (dir_ / "config").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "home").c_str(), 1);
     // The defaults put the log beside "the executable": here, the test's own folder.
     shell::SetExecutablePathForTesting((dir_ / "quorvane").string());
     gui::MessageBoxSeam::Reset();

@@ -128,8 +128,10 @@ TEST_F(StartUpTest, SeedRecordReachesTheFileAtTheEnd) {
 }
 
 TEST_F(StartUpTest, ConfigurationThatCannotBeWrittenStopsTheProgram) {
-    // A regular file where the configuration folder must go: the defaults cannot be written.
+    // A regular file where the configuration folder must go, machine-wide and in the user's
+    // configuration: the defaults cannot be written.
     std::ofstream(Dir() / "config" / "Ostrelle") << "not a folder";
+    std::ofstream(Dir() / "home") << "not a folder";
     Boxes();
     EXPECT_THROW(Start(), gui::TFatalStop);
     EXPECT_TRUE(fatalStop_);

@@ -41,7 +41,7 @@ TCatalogueSetup WithArchive(const TTempDir& work, const std::string& exeDir,
     if (Embed(exe, files) != 0) {
         throw std::runtime_error("qrv-embed failed");
     }
-    return {exeDir, exe, ArchiveOffsetIn(exe), "C"};
+    return {exeDir, exe, ArchiveOffsetIn(exe), "C", ""};
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
@@ -87,7 +87,7 @@ TTempDir* CatalogueLookup::dir_ = nullptr;
 
 TEST_P(CatalogueLookup, FindsTheTranslation) {
     const TLookupCase& c = GetParam();
-    TCatalogueService service({dir_->Path(), "", 0, "cs_CZ"});
+    TCatalogueService service({dir_->Path(), "", 0, "cs_CZ", ""});
     service.SelectLanguage(c.Language);
     EXPECT_EQ(service.TranslateText(c.Text), c.Expected);
 }
@@ -131,7 +131,7 @@ TEST(CatalogueService, EmbeddedCatalogueWinsAndNamesIgnoreCase) {
 
 TEST(CatalogueService, OpensAtTheFirstLookupAfterEachSelection) {
     TTempDir dir;
-    TCatalogueService service({dir.Path(), "", 0, "C"});
+    TCatalogueService service({dir.Path(), "", 0, "C", ""});
     service.SelectLanguage("de");
     DiskCatalogue(dir.Path(), "de", {{"Quit", "Beenden"}}); // arrives before the first lookup
     EXPECT_EQ(service.TranslateText("Quit"), "Beenden");
@@ -178,7 +178,7 @@ TEST(CatalogueService, CatalogueWithoutUtf8TurnsTranslationOffForGood) {
     DiskCatalogue(dir.Path(), "cs", {{"Quit", "Ukončit"}});
     DiskCatalogue(dir.Path(), "sk", {{"Quit", "Koniec"}},
                   {"Content-Type: text/plain; charset=ISO-8859-2"});
-    TCatalogueService service({dir.Path(), "", 0, "C"});
+    TCatalogueService service({dir.Path(), "", 0, "C", ""});
     std::vector<std::pair<std::string, std::string>> notices;
     service.SetNotifier([&](const std::string& caption, const std::string& text) {
         notices.emplace_back(caption, text);
@@ -209,7 +209,7 @@ TEST(CatalogueService, PluralFormsFollowTheLanguageRule) {
                               "msgstr[0] \"den\"\nmsgstr[1] \"dny\"\n";
     CompileCatalogue(PoText(kUtf8Header, {}) + forms, CataloguePath(dir.Path(), "cs"));
     CompileCatalogue(PoText(kUtf8Header, {}) + forms, CataloguePath(dir.Path(), "de"));
-    TCatalogueService service({dir.Path(), "", 0, "C"});
+    TCatalogueService service({dir.Path(), "", 0, "C", ""});
     struct TRow {
         const char* Language;
         std::string Singular, Plural;
@@ -247,22 +247,32 @@ TEST(CatalogueService, ListsDiskFoldersThenArchiveNames) {
     DiskCatalogue(exeDir, "FR", {{"a", "b"}});
     DiskCatalogue(exeDir, "cs", {{"a", "b"}});
     std::filesystem::create_directories(exeDir + "/locale/it/LC_MESSAGES"); // no catalogue
-    TCatalogueService service(WithArchive(work, exeDir,
+    // The per-user data folder of an installed copy adds its own; beside the executable wins.
+    const std::string dataDir = work / "data";
+    DiskCatalogue(dataDir, "nl", {{"a", "nl-b"}});
+    DiskCatalogue(dataDir, "cs", {{"a", "data-b"}});
+    TCatalogueSetup setup = WithArchive(work, exeDir,
                                           {{"LOCALE\\SK\\lc_messages\\DEFAULT.MO", {{"a", "b"}}},
                                            {"locale\\pt_br\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
                                            {"locale\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
                                            {"locale\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
                                            {"resources\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                                           {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}}));
+                                           {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}});
+    setup.DataDir = dataDir;
+    TCatalogueService service(setup);
     const std::vector<std::string> list = service.ListLanguages();
-    ASSERT_EQ(list.size(), 5u);
+    ASSERT_EQ(list.size(), 6u);
     EXPECT_EQ(std::set<std::string>(list.begin(), list.begin() + 3),
               (std::set<std::string>{"cs", "de", "fr"}));
     EXPECT_EQ(std::vector<std::string>(list.begin() + 3, list.end()),
-              (std::vector<std::string>{"pt_BR", "sk"}));
+              (std::vector<std::string>{"nl", "pt_BR", "sk"}));
+    service.SelectLanguage("nl");
+    EXPECT_EQ(service.TranslateText("a"), "nl-b");
+    service.SelectLanguage("cs");
+    EXPECT_EQ(service.TranslateText("a"), "b");
 
     TTempDir empty;
-    EXPECT_TRUE(TCatalogueService({empty.Path(), "", 0, "C"}).ListLanguages().empty());
+    EXPECT_TRUE(TCatalogueService({empty.Path(), "", 0, "C", ""}).ListLanguages().empty());
 }
 
 TEST(CatalogueService, StartUpLanguageFromTheEnvironment) {
@@ -293,7 +303,7 @@ TEST(CatalogueService, LookupsRaceWithLanguageChanges) {
     TTempDir dir;
     DiskCatalogue(dir.Path(), "cs", {{"Waiting...", "Čekám..."}});
     DiskCatalogue(dir.Path(), "de", {{"Waiting...", "Warte..."}});
-    TCatalogueService service({dir.Path(), "", 0, "C"});
+    TCatalogueService service({dir.Path(), "", 0, "C", ""});
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::vector<std::thread> workers;

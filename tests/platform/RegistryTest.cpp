@@ -1,10 +1,12 @@
 #include "platform/Registry.h"
 #include "platform/Paths.h"
+#include "tests/support/OrdinaryUser.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -35,9 +37,11 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
         ::setenv("XDG_CONFIG_DIRS", (dir_ + ":/etc/xdg").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (dir_ + "/home").c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("XDG_CONFIG_DIRS");
+        ::unsetenv("XDG_CONFIG_HOME");
         std::filesystem::remove_all(dir_);
     }
     std::string KeyFile() const { return dir_ + "/Ostrelle/Quorvane.reg"; }
@@ -356,9 +360,64 @@ TEST_F(RegistryStore, DamagedFilesReadAsAnEmptyKeyAndAreReplacedOnWrite) {
     EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("a"), "x");
 }
 
+TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
+    // The administrator's key, readable by everyone and writable by root only.
+    WriteKeyFile(FormatRegFile({kKey, {{"Language", Sz("cs")}, {"CheckInterval", Sz("60")}}}));
+    const std::string machine = Slurp(KeyFile());
+    const std::string home = dir_ + "/home";
+    const std::string copy = home + "/Ostrelle/Quorvane.reg";
+    ASSERT_TRUE(CreateDirectories(home));
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    EXPECT_EQ(UserRegistryFilePath(kKey), copy);
+
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({home}, [&]() -> std::string {
+                  std::string faults;
+                  const auto check = [&faults](bool ok, const char* what) {
+                      faults += ok ? "" : std::string(what) + "; ";
+                  };
+                  const auto before = TRegistryKey::Create(kKey, false);
+                  check(before && before->QueryString("Language") == "cs", "machine value read");
+                  check(::access(copy.c_str(), F_OK) != 0, "reading made a copy");
+                  const auto key = TRegistryKey::Create(kKey, true);
+                  if (!key) {
+                      return "did not open for writing";
+                  }
+                  check(key->FilePath() == copy, "writes go to the copy");
+                  check(key->QueryString("CheckInterval") == "60", "values copied");
+                  check(key->SetString("Language", "en"), "write");
+                  struct stat file {}, folder {};
+                  check(::stat(copy.c_str(), &file) == 0 && (file.st_mode & 0777) == 0600,
+                        "copy mode 0600");
+                  check(::stat((home + "/Ostrelle").c_str(), &folder) == 0 &&
+                            (folder.st_mode & 0777) == 0700,
+                        "folder mode 0700");
+                  const auto after = TRegistryKey::Create(kKey, false);
+                  check(after && after->QueryString("Language") == "en" &&
+                            after->QueryString("CheckInterval") == "60",
+                        "the copy is read back");
+                  return faults;
+              }),
+              "");
+    EXPECT_EQ(Slurp(KeyFile()), machine);
+
+    // Once a copy exists it is the key, for a user who could write the machine-wide one too.
+    EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("Language"), "en");
+    EXPECT_EQ(TRegistryKey::Create(kKey, true)->FilePath(), copy);
+
+    // Neither place can be written: the "may not write" case; reading still works.
+    std::filesystem::remove_all(home);
+    WriteFileAtomically(home, "not a folder");
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [] {
+                  return std::string(TRegistryKey::Create(kKey, true) ? "opened; " : "") +
+                         (TRegistryKey::Create(kKey, false) ? "" : "no reading");
+              }),
+              "");
+}
+
 TEST_F(RegistryStore, AKeyThatCannotBeWrittenDoesNotOpenForWriting) {
     // Tests run as root, so a regular file standing where the folder must be plays the part
-    // of missing rights.
+    // of missing rights, on the machine-wide side and on the user's.
+    WriteFileAtomically(dir_ + "/home", "not a folder");
     WriteFileAtomically(dir_ + "/Ostrelle", "not a folder");
     EXPECT_EQ(TRegistryKey::Create(kKey, true), nullptr);
     const auto reader = TRegistryKey::Create(kKey, false);

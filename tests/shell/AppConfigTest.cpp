@@ -2,6 +2,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "tests/support/OrdinaryUser.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -45,10 +47,12 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
         ::setenv("XDG_CONFIG_DIRS", dir_.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (dir_ + "/home").c_str(), 1);
     }
     void TearDown() override {
         SetExecutablePathForTesting("");
         ::unsetenv("XDG_CONFIG_DIRS");
+        ::unsetenv("XDG_CONFIG_HOME");
         std::filesystem::remove_all(dir_);
     }
     static std::unique_ptr<TRegistryKey> Key() { return TRegistryKey::Create(kConfigKey, true); }
@@ -90,6 +94,16 @@ TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     EXPECT_EQ(c.BalloonLevel, 3);
     EXPECT_FALSE(c.HotkeyEnabled);
     EXPECT_EQ(c.Language, "en");
+
+    // An installed copy logs into the user's data folder, never beside itself.
+    std::filesystem::create_directories(dir_ + "/usr/share/applications");
+    WriteFileAtomically(dir_ + "/usr/share/applications/" + kDesktopEntryId + ".desktop", "");
+    ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    SetExecutablePathForTesting(dir_ + "/usr/bin/quorvane");
+    WriteDefaultConfig();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(TRegistryKey::Create(kConfigKey, false)->QueryString("LogFile"),
+              dir_ + "/data/Ostrelle/Quorvane/QRV.log");
 }
 
 TEST_F(ConfigStore, DefaultsOverwriteEveryValueAndKeepOthers) {
@@ -100,12 +114,13 @@ TEST_F(ConfigStore, DefaultsOverwriteEveryValueAndKeepOthers) {
         key->SetDword("LogEnabled", 0);
         key->SetString("Extra", "kept");
     }
-    SetExecutablePathForTesting("/opt/qrv/bin/QRV");
+    ASSERT_TRUE(CreateDirectories(dir_ + "/opt/qrv"));
+    SetExecutablePathForTesting(dir_ + "/opt/qrv/QRV");
     WriteDefaultConfig();
     ASSERT_EQ(LoadError(), "");
     EXPECT_EQ(AppConfig().CheckInterval, 300);
     EXPECT_TRUE(AppConfig().LogEnabled);
-    EXPECT_EQ(AppConfig().LogFile, "/opt/qrv/bin/QRV.log");
+    EXPECT_EQ(AppConfig().LogFile, dir_ + "/opt/qrv/QRV.log");
     EXPECT_EQ(TRegistryKey::Create(kConfigKey, false)->QueryString("Extra"), "kept");
 }
 
@@ -268,8 +283,10 @@ TEST_F(ConfigStore, ADamagedKeyFileIsReplacedByTheDefaults) {
 }
 
 TEST_F(ConfigStore, AKeyThatCannotBeWrittenStopsTheDefaults) {
-    // Tests run as root: a regular file where the key's folder must be stands for missing rights.
+    // Tests run as root: a regular file where the key's folder must be stands for missing
+    // rights, machine-wide and in the user's configuration.
     WriteFileAtomically(dir_ + "/Ostrelle", "");
+    WriteFileAtomically(dir_ + "/home", "");
     EXPECT_NE(LoadError().find("CheckUpdate"), std::string::npos);
     EXPECT_THROW(WriteDefaultConfig(), qrv::Error);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir_ + "/Ostrelle"));
@@ -350,8 +367,71 @@ TEST_F(ConfigStore, SettingAutostartWritesADesktopEntryOrRemovesIt) {
     EXPECT_TRUE(AutostartState());
 }
 
+TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
+    const std::string exe = ExecutablePath();
+    const std::string ours = "[Desktop Entry]\nExec=\"" + exe + "\"\n";
+    const std::string user = dir_ + "/home/autostart/Quorvane.desktop";
+    const auto slurp = [](const std::string& path) {
+        std::string text;
+        ReadWholeFile(path, text);
+        return text;
+    };
+    EXPECT_EQ(UserAutostartFilePath(), user);
+    ASSERT_TRUE(CreateDirectories(dir_ + "/autostart"));
+    ASSERT_TRUE(CreateDirectories(dir_ + "/home/autostart"));
+    WriteFileAtomically(AutostartFilePath(), ours);
+    const struct {
+        const char* label;
+        std::string userEntry; // "" for none
+        bool on;
+    } cases[] = {
+        {"machine-wide only", "", true},
+        {"hidden by the user", ours + "Hidden=true\n", false},
+        {"another program of that name", "[Desktop Entry]\nExec=/usr/bin/other\n", false},
+        {"the user's own", ours, true},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(user);
+        if (!c.userEntry.empty()) {
+            WriteFileAtomically(user, c.userEntry);
+        }
+        EXPECT_EQ(AutostartState(), c.on) << c.label;
+    }
+    // Turned on, the user's entry that would hide it is what gets written.
+    WriteFileAtomically(user, ours + "Hidden=true\n");
+    SetAutostart(true);
+    EXPECT_TRUE(AutostartState());
+    EXPECT_EQ(slurp(user).find("Hidden"), std::string::npos);
+
+    // A user who may not write the machine-wide folder.
+    std::filesystem::remove(user);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({dir_ + "/home", dir_ + "/home/autostart"}, [&] {
+                  std::string faults;
+                  const auto check = [&faults](bool ok, const char* what) {
+                      faults += ok ? "" : std::string(what) + "; ";
+                  };
+                  SetAutostart(false);
+                  check(!AutostartState(), "off hides the machine-wide entry");
+                  check(slurp(user).find("\nHidden=true\n") != std::string::npos, "hidden");
+                  SetAutostart(true);
+                  check(AutostartState(), "on again");
+                  check(std::filesystem::exists(AutostartFilePath()), "machine entry kept");
+                  return faults;
+              }),
+              "");
+    std::filesystem::remove(AutostartFilePath());
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [&] {
+                  SetAutostart(false);
+                  return std::string(std::filesystem::exists(user) ? "user entry kept; " : "") +
+                         (AutostartState() ? "still on" : "");
+              }),
+              "");
+}
+
 TEST_F(ConfigStore, AutostartFailuresAreSilent) {
     WriteFileAtomically(dir_ + "/autostart", "not a folder");
+    WriteFileAtomically(dir_ + "/home", "not a folder");
     EXPECT_NO_THROW(SetAutostart(true));
     EXPECT_FALSE(AutostartState());
     EXPECT_NO_THROW(SetAutostart(false));

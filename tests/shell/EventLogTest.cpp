@@ -41,6 +41,7 @@ protected:
         std::string tmpl = (fs::temp_directory_path() / "qrv-log-XXXXXX").string();
         dir_ = ::mkdtemp(tmpl.data());
         ::setenv("XDG_CONFIG_DIRS", (dir_ + "/etc").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (dir_ + "/home").c_str(), 1);
         WriteDefaultConfig();
         SetLogEnabled(true);
         SetClock(kAfternoon);
@@ -52,6 +53,7 @@ protected:
         fs::current_path(oldCwd_);
         SetLogClock({});
         ::unsetenv("XDG_CONFIG_DIRS");
+        ::unsetenv("XDG_CONFIG_HOME");
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
