@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils
   nginx-light curl libxml2-utils
+  dpkg-dev desktop-file-utils appstream lintian
 )
 
 missing=()

@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -490,15 +491,23 @@ TProcess TInstall::Start(const std::vector<std::string>& extraEnv) {
 }
 
 unsigned long TInstall::WaitForMainWindow(int ms) {
+    return e2e::WaitForMainWindow(session_, ms);
+}
+
+unsigned long WaitForMainWindow(TXSession& session, int ms, std::vector<unsigned long>* boxes) {
     unsigned long found = 0;
     WaitUntil(
         [&] {
             for (unsigned long box :
-                 session_.Search({"--onlyvisible", "--name", "^Application notification$"})) {
-                session_.Xdotool({"windowfocus", std::to_string(box)});
-                session_.Xdotool({"key", "Return"});
+                 session.Search({"--onlyvisible", "--name", "^Application notification$"})) {
+                if (boxes != nullptr &&
+                    std::find(boxes->begin(), boxes->end(), box) == boxes->end()) {
+                    boxes->push_back(box);
+                }
+                session.Xdotool({"windowfocus", std::to_string(box)});
+                session.Xdotool({"key", "Return"});
             }
-            const auto main = session_.Search({"--onlyvisible", "--name", "^Quorvane 0\\.9\\.18$"});
+            const auto main = session.Search({"--onlyvisible", "--name", "^Quorvane 0\\.9\\.18$"});
             if (!main.empty()) {
                 found = main.front();
             }

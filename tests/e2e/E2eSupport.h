@@ -155,4 +155,9 @@ protected:
 
 void WriteServerList(const fs::path& path, const std::vector<TListServer>& servers);
 
+// Answers every start-up box with Return until the main window is shown; its id or 0. The ids
+// of the boxes answered are added to `boxes`.
+unsigned long WaitForMainWindow(TXSession& session, int ms,
+                                std::vector<unsigned long>* boxes = nullptr);
+
 } // namespace qrv::e2e
