@@ -83,7 +83,8 @@ TCatalogueService::TCatalogueService(TCatalogueSetup setup)
 }
 
 std::string TCatalogueService::CataloguePath(std::string_view code) const {
-    const std::string tail = "/" + std::string(code) + std::string(kCatalogueFile);
+    std::string tail = "/";
+    tail.append(code).append(kCatalogueFile);
     const std::string besideExe = catalogueDir_ + tail;
     if (ArchiveEntryFor(besideExe) || FileExists(besideExe)) {
         return besideExe;
