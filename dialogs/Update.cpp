@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -121,10 +122,11 @@ private:
 // The update-check thread: asks once, tells at most once, and keeps quiet about failures.
 class TQRVUpdate {
 public:
-    TQRVUpdate(std::shared_ptr<engine::TIdHTTP> http, std::function<TFormUpdate*()> form,
-               TUpdateCheckOptions options, std::shared_ptr<TUpdateHandOver> handOver)
-        : http_(std::move(http)), form_(std::move(form)), options_(std::move(options)),
-          handOver_(std::move(handOver)) {}
+    TQRVUpdate(std::function<TFormUpdate*()> form, TUpdateCheckOptions options,
+               std::shared_ptr<TUpdateHandOver> handOver)
+        : form_(std::move(form)), options_(std::move(options)), handOver_(std::move(handOver)) {
+        http_.SetConnectTimeout(options_.ConnectTimeout);
+    }
 
     void Execute() {
         const std::vector<std::pair<std::string, std::string>> fields = {
@@ -134,8 +136,7 @@ public:
         };
         std::string answer;
         try {
-            http_->SetConnectTimeout(options_.ConnectTimeout);
-            answer = http_->Post(options_.ServiceUrl, fields);
+            answer = http_.Post(options_.ServiceUrl, fields);
         } catch (...) {
             answer.clear();
         }
@@ -145,7 +146,11 @@ public:
         if (options_.Finished) {
             options_.Finished();
         }
+        finished_.store(true);
     }
+
+    engine::TIdHTTP& Http() { return http_; }
+    bool Finished() const { return finished_.load(); }
 
 private:
     void Announce(const std::string& newest) {
@@ -170,37 +175,62 @@ private:
             Qt::QueuedConnection);
     }
 
-    std::shared_ptr<engine::TIdHTTP> http_;
+    engine::TIdHTTP http_;
     std::function<TFormUpdate*()> form_;
     TUpdateCheckOptions options_;
     std::shared_ptr<TUpdateHandOver> handOver_;
+    std::atomic<bool> finished_{false};
 };
 
 } // namespace
 
-void StartUpdateCheck(std::shared_ptr<engine::TIdHTTP> http, std::function<TFormUpdate*()> form,
-                      TUpdateCheckOptions options) {
+struct TUpdateCheck::TImpl {
+    explicit TImpl(std::function<TFormUpdate*()> form, TUpdateCheckOptions options,
+                   std::shared_ptr<TUpdateHandOver> handOver)
+        : Update(std::move(form), std::move(options), std::move(handOver)) {}
+    TQRVUpdate Update;
+};
+
+TUpdateCheck::TUpdateCheck(std::function<TFormUpdate*()> form, TUpdateCheckOptions options) {
     auto handOver = std::make_shared<TUpdateHandOver>();
     if (QCoreApplication* app = QCoreApplication::instance()) {
         new THandOverGuard(handOver, app);
     } else {
         handOver->Open = false;
     }
-    auto update = std::make_shared<TQRVUpdate>(std::move(http), std::move(form),
-                                               std::move(options), std::move(handOver));
+    impl_ = std::make_shared<TImpl>(std::move(form), std::move(options), std::move(handOver));
+}
+
+TUpdateCheck::~TUpdateCheck() {
+    Stop();
+}
+
+bool TUpdateCheck::Start() {
+    if (thread_.joinable()) {
+        return true;
+    }
     try {
-        // Never waited for: when the program quits while the post is under way, the thread
-        // ends with the process; everything it uses is kept alive by its own references.
-        std::thread([update] { update->Execute(); }).detach();
+        thread_ = std::thread([impl = impl_] { impl->Update.Execute(); });
     } catch (const std::exception&) {
         // No thread, no update notice; nothing to report.
+        return false;
+    }
+    return true;
+}
+
+void TUpdateCheck::Stop() {
+    impl_->Update.Http().Cancel();
+    if (thread_.joinable()) {
+        thread_.join();
     }
 }
 
-void StartUpdateCheck(engine::TIdHTTP& http, std::function<TFormUpdate*()> form) {
-    // Not owned: the caller keeps the client for the life of the process.
-    StartUpdateCheck(std::shared_ptr<engine::TIdHTTP>(&http, [](engine::TIdHTTP*) {}),
-                     std::move(form));
+bool TUpdateCheck::Finished() const {
+    return impl_->Update.Finished();
+}
+
+const engine::TIdHTTP& TUpdateCheck::Http() const {
+    return impl_->Update.Http();
 }
 
 } // namespace qrv::gui

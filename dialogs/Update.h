@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 class QLabel;
 class QPushButton;
@@ -42,7 +43,7 @@ public:
     QPushButton* buttonClose = nullptr;
 };
 
-// Connect limit that the update check sets on the shared client; it stays for later requests.
+// Connect limit of the update check's client.
 inline constexpr int kUpdateConnectTimeout = 120000;
 
 // The newest version named by an update answer: the second line (lines end at LF only, the
@@ -55,16 +56,30 @@ struct TUpdateCheckOptions {
     std::function<void()> Finished;   // called on the update thread as its last step
 };
 
-// The update-check thread `TQRVUpdate`: posts the query on a detached thread of its own and,
-// when a newer version is named and CheckUpdate is on at that moment, hands the version to the
-// user-interface thread, which calls `form` and shows the notice. Every failure is silent. The
-// thread is never waited for; it touches no Qt object, and once the application has left its
-// event loop it hands nothing over any more.
-//
-// Prefer the shared_ptr form: the client then outlives a post still under way when the program
-// quits. With the reference form the caller must keep `http` alive until the process ends.
-void StartUpdateCheck(std::shared_ptr<qrv::engine::TIdHTTP> http,
-                      std::function<TFormUpdate*()> form, TUpdateCheckOptions options = {});
-void StartUpdateCheck(qrv::engine::TIdHTTP& http, std::function<TFormUpdate*()> form);
+// The update-check thread `TQRVUpdate`, owned by whoever starts it: posts the query with an
+// HTTP client of its own (so that a check run never waits for it) and, when a newer version is
+// named and CheckUpdate is on at that moment, hands the version to the user-interface thread,
+// which calls `form` and shows the notice. Every failure is silent. Once the application has
+// left its event loop it hands nothing over any more.
+class TUpdateCheck {
+public:
+    explicit TUpdateCheck(std::function<TFormUpdate*()> form, TUpdateCheckOptions options = {});
+    ~TUpdateCheck(); // Stop()
+    TUpdateCheck(const TUpdateCheck&) = delete;
+    TUpdateCheck& operator=(const TUpdateCheck&) = delete;
+
+    // Starts the thread; false (and no check) when no thread can be had.
+    bool Start();
+    // Breaks the post off and waits for the thread to end. Safe to call more than once.
+    void Stop();
+    bool Finished() const;
+
+    const qrv::engine::TIdHTTP& Http() const;
+
+private:
+    struct TImpl;
+    std::shared_ptr<TImpl> impl_;
+    std::thread thread_;
+};
 
 } // namespace qrv::gui

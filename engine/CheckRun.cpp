@@ -20,8 +20,9 @@ namespace {
 
 constexpr int kPauseMs = 500;
 constexpr int kBalloonTimeoutMs = 5;
-// How long WaitFor sleeps between two rounds of serving the run's hand-overs.
-constexpr auto kServeInterval = std::chrono::milliseconds(2);
+
+// Thrown inside the run once it is stopped; Execute ends the run quietly.
+struct TRunStopped {};
 
 constexpr std::array<TServerAction, 6> kActions = {
     TServerAction::Add,      TServerAction::Edit,       TServerAction::Delete,
@@ -59,6 +60,7 @@ void TQRVCheck::Start() {
             finished_ = true;
         }
         done_.notify_all();
+        ctx_.View.RunEnded();
     });
     started_ = true;
 }
@@ -75,21 +77,23 @@ void TQRVCheck::WaitFor() {
             return;
         }
     }
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            if (finished_) {
-                break;
-            }
-        }
-        ctx_.View.ServePending();
+    if (!ctx_.View.ServeUntil([this] { return Finished(); })) {
         std::unique_lock lock(mutex_);
-        done_.wait_for(lock, kServeInterval, [this] { return finished_; });
+        done_.wait(lock, [this] { return finished_; });
     }
     std::lock_guard joinLock(joinMutex_);
     if (thread_.joinable()) {
         thread_.join();
     }
+}
+
+void TQRVCheck::Stop() {
+    {
+        std::lock_guard lock(pauseMutex_);
+        stopping_ = true;
+    }
+    pauseCut_.notify_all();
+    ctx_.Http.Cancel();
 }
 
 void TQRVCheck::Execute() {
@@ -117,6 +121,8 @@ void TQRVCheck::Run() {
         ctx_.View.SetStatusText(TranslateText("Verifying connection..."));
         try {
             page = ctx_.Http.Get(Config().VerifyURL);
+        } catch (const THttpCancelled&) {
+            throw TRunStopped{};
         } catch (const std::exception&) {
             // Whatever went wrong, the station counts as offline; nothing is logged.
             page.clear();
@@ -136,6 +142,7 @@ void TQRVCheck::RunOnline() {
     ctx_.View.Synchronize([&] { list.First(); });
 
     for (;;) {
+        BreakOffWhenStopped();
         const std::string checking = TranslateText("Checking...");
         TServerFields server;
         bool found = false;
@@ -154,6 +161,7 @@ void TQRVCheck::RunOnline() {
             server.TimeoutEnabled = list.AsBoolean(TField::TimeoutEnabled);
             server.Timeout = list.AsInteger(TField::Timeout);
             // Posted before the fetch, so that the list shows the server as being checked.
+            checked_ = TChecked{list.AsString(TField::Status), list.AsString(TField::Result)};
             BeginEdit();
             list.SetString(TField::Status, "CHECK");
             list.SetString(TField::Result, checking);
@@ -172,6 +180,8 @@ void TQRVCheck::RunOnline() {
         try {
             page = ctx_.Http.Get(server.Url);
             loaded = true;
+        } catch (const THttpCancelled&) {
+            throw TRunStopped{};
         } catch (const std::exception& e) {
             failure = e.what();
         }
@@ -242,6 +252,7 @@ void TQRVCheck::RunOnline() {
         DoPause(kPauseMs);
         ctx_.View.Synchronize([&] {
             EndEdit();
+            checked_.reset();
             list.Next();
         });
     }
@@ -288,6 +299,14 @@ void TQRVCheck::CloseRun() {
             if (editPending_) {
                 editPending_ = false;
                 ctx_.List.Cancel();
+            }
+            // Nor does the record being checked keep the "being checked" mark.
+            if (checked_) {
+                const TChecked before = *std::exchange(checked_, std::nullopt);
+                ctx_.List.Edit();
+                ctx_.List.SetString(TField::Status, before.Status);
+                ctx_.List.SetString(TField::Result, before.Result);
+                ctx_.List.Post();
             }
         });
     } catch (...) {
@@ -344,7 +363,16 @@ void TQRVCheck::DoPause(int milliseconds) {
     if (ctx_.Pause) {
         ctx_.Pause(milliseconds);
     } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        std::unique_lock lock(pauseMutex_);
+        pauseCut_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return stopping_.load(); });
+    }
+    BreakOffWhenStopped();
+}
+
+void TQRVCheck::BreakOffWhenStopped() const {
+    if (stopping_) {
+        throw TRunStopped{};
     }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,9 +50,15 @@ public:
 
     void Start();          // once; later calls do nothing
     bool Finished() const; // started and Execute has returned
-    // Waits for the run to end, calling View.ServePending() meanwhile so that the hand-overs
-    // of the run keep being served when the waiting thread is the user-interface thread.
+    // Waits for the run to end through View.ServeUntil, so that the hand-overs of the run keep
+    // being served when the waiting thread is the one that serves them.
     void WaitFor();
+
+    // From any thread, for the end of the program: breaks the fetch under way off (the
+    // client stays cancelled) and cuts the pauses short, so that the run goes no further; the
+    // record being checked gets back what it held before the run, and the closing steps run.
+    // Nothing is logged or shown for the fetch broken off.
+    void Stop();
 
     // The run itself. Never throws: an error breaks the run off, and the closing steps
     // (grid, timer, actions) still run.
@@ -68,10 +75,21 @@ private:
     void Log(std::string_view text, std::string_view category);
     void Balloon(const std::string& title, const std::string& text);
     void DoPause(int milliseconds);
+    void BreakOffWhenStopped() const;
     std::uint32_t DoTick();
 
+    // What the record being checked held before the run marked it, until its outcome is posted.
+    struct TChecked {
+        std::string Status;
+        std::string Result;
+    };
+
     TCheckContext ctx_;
-    bool editPending_ = false; // touched inside hand-overs only
+    bool editPending_ = false;        // touched inside hand-overs only
+    std::optional<TChecked> checked_; // likewise
+    std::atomic<bool> stopping_{false};
+    std::mutex pauseMutex_;
+    std::condition_variable pauseCut_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::mutex joinMutex_;

@@ -50,12 +50,16 @@ public:
     // by `work` is rethrown on the caller's thread. The run touches the server list only in here.
     virtual void Synchronize(const std::function<void()>& work) = 0;
 
-    // Called over and over by a thread that waits for a run to end (TQRVCheck::WaitFor, also
-    // from its destructor and StartCheckRun). On the user-interface thread it must run every
-    // hand-over that is queued (the calls above and Synchronize) and return without blocking
-    // for long; elsewhere it does nothing. Without it the quit action and a tick that disposes
-    // of a still running thread would wait for a run that waits for them.
-    virtual void ServePending() = 0;
+    // The wait of a thread for a run to end (TQRVCheck::WaitFor, also from its destructor and
+    // StartCheckRun). On the thread that serves the hand-overs it must go on serving them, as
+    // they come, until `ended()` holds, and then return true: otherwise that thread and the
+    // run would wait for each other. On any other thread it returns false at once, and the
+    // caller waits on its own.
+    virtual bool ServeUntil(const std::function<bool()>& ended) = 0;
+
+    // Called on the run's thread as its very last step, once `ended()` holds: wakes a
+    // ServeUntil under way, so that it needs no polling.
+    virtual void RunEnded() = 0;
 };
 
 } // namespace qrv::engine

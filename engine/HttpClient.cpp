@@ -10,10 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <netdb.h>
+#include <optional>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,26 +88,67 @@ private:
     int fd_ = -1;
 };
 
-// Waits for `events`; false when the wait ran out. The wait is the smaller of the silence
-// limit and what remains of the whole request.
-bool WaitFor(int fd, short events, int silenceMs, TClock::time_point deadline) {
+// Becomes readable, for good, once the client is cancelled; every wait of a request watches it.
+class TCancelSignal {
+public:
+    TCancelSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~TCancelSignal() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    TCancelSignal(const TCancelSignal&) = delete;
+    TCancelSignal& operator=(const TCancelSignal&) = delete;
+
+    void Raise() {
+        raised_.store(true);
+        const std::uint64_t one = 1;
+        if (fd_ >= 0) {
+            // A full counter still leaves the descriptor readable; nothing to handle.
+            [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+        }
+    }
+    bool Raised() const { return raised_.load(); }
+    void ThrowIfRaised() const {
+        if (Raised()) {
+            throw THttpCancelled();
+        }
+    }
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+    std::atomic<bool> raised_{false};
+};
+
+// Waits until `until` (none: no limit) for `events` on `fd` or for the cancel signal; false
+// when the time ran out. Throws THttpCancelled once cancelled.
+bool PollOrCancel(int fd, short events, std::optional<TClock::time_point> until,
+                  const TCancelSignal& cancel) {
     while (true) {
-        const int wait = std::min(silenceMs, MillisecondsUntil(deadline));
-        if (wait <= 0) {
+        cancel.ThrowIfRaised();
+        const int wait = until ? MillisecondsUntil(*until) : -1;
+        if (wait == 0) {
             return false;
         }
-        pollfd pfd{fd, events, 0};
-        const int ready = ::poll(&pfd, 1, wait);
+        pollfd pfd[2] = {{fd, events, 0}, {cancel.Fd(), POLLIN, 0}};
+        const int ready = ::poll(pfd, cancel.Fd() >= 0 ? 2 : 1, wait);
+        cancel.ThrowIfRaised();
         if (ready > 0) {
             return true;
         }
-        if (ready == 0) {
-            return false;
-        }
-        if (errno != EINTR) {
+        if (ready < 0 && errno != EINTR) {
             ThrowSocketError(WsaErrorFromErrno(errno));
         }
     }
+}
+
+// Waits for `events`; false when the wait ran out. The wait is the smaller of the silence
+// limit and what remains of the whole request.
+bool WaitFor(int fd, short events, int silenceMs, TClock::time_point deadline,
+             const TCancelSignal& cancel) {
+    const auto silenceEnd = TClock::now() + std::chrono::milliseconds(std::max(silenceMs, 0));
+    return PollOrCancel(fd, events, std::min(silenceEnd, deadline), cancel);
 }
 
 // Whether an idle kept-alive connection still looks usable: not closed by the server and
@@ -181,6 +225,7 @@ bool ContentTypeIsUtf8(std::string_view contentType) {
 
 struct TIdHTTP::TImpl {
     mutable std::mutex Mutex;
+    TCancelSignal CancelSignal; // outside the mutex: raised while a request holds it
     std::atomic<int> ConnectLimitMs{0};
     THttpLimits Limits;
     TCookieStore Cookies{Limits.MaxCookies};
@@ -242,6 +287,14 @@ std::size_t TIdHTTP::CookieCount() const {
     return impl_->Cookies.Count();
 }
 
+void TIdHTTP::Cancel() {
+    impl_->CancelSignal.Raise();
+}
+
+bool TIdHTTP::Cancelled() const {
+    return impl_->CancelSignal.Raised();
+}
+
 std::string TIdHTTP::TImpl::BuildRequest(const THttpUrl& url, bool post,
                                           const std::string& formBody) {
     std::string out;
@@ -290,6 +343,7 @@ std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
     std::string current = url;
     int redirects = 0;
     while (true) {
+        CancelSignal.ThrowIfRaised();
         const THttpUrl target = ParseHttpUrl(current);
         if (target.Scheme == "https") {
             throw qrv::Error(kNoTls);
@@ -386,6 +440,7 @@ TSocket TIdHTTP::TImpl::Connect(const THttpUrl& url) {
         ThrowSocketError(WsaErrorFromResolver(resolved, errno));
     }
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
+    CancelSignal.ThrowIfRaised();
 
     const int limitMs = ConnectLimitMs.load();
     const auto connectDeadline = TClock::now() + std::chrono::milliseconds(limitMs);
@@ -405,25 +460,10 @@ TSocket TIdHTTP::TImpl::Connect(const THttpUrl& url) {
             lastError = errno;
             continue;
         }
-        while (true) {
-            int wait = -1;
-            if (limitMs > 0) {
-                wait = MillisecondsUntil(connectDeadline);
-                if (wait <= 0) {
-                    throw qrv::Error(kConnectTimedOut);
-                }
-            }
-            pollfd pfd{socket.Fd(), POLLOUT, 0};
-            const int ready = ::poll(&pfd, 1, wait);
-            if (ready > 0) {
-                break;
-            }
-            if (ready == 0) {
-                throw qrv::Error(kConnectTimedOut);
-            }
-            if (errno != EINTR) {
-                ThrowSocketError(WsaErrorFromErrno(errno));
-            }
+        const std::optional<TClock::time_point> until =
+            limitMs > 0 ? std::optional(connectDeadline) : std::nullopt;
+        if (!PollOrCancel(socket.Fd(), POLLOUT, until, CancelSignal)) {
+            throw qrv::Error(kConnectTimedOut);
         }
         int error = 0;
         socklen_t length = sizeof error;
@@ -451,7 +491,7 @@ void TIdHTTP::TImpl::Send(int fd, const std::string& bytes, bool reused,
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(fd, POLLOUT, Limits.ReadSilenceMs, deadline)) {
+            if (!WaitFor(fd, POLLOUT, Limits.ReadSilenceMs, deadline, CancelSignal)) {
                 throw qrv::Error(kReadTimedOut);
             }
             continue;
@@ -468,7 +508,7 @@ THttpResponseParser TIdHTTP::TImpl::Receive(int fd, bool reused, TClock::time_po
     THttpResponseParser answer(Limits.Parser);
     bool headSeen = false;
     while (true) {
-        if (!WaitFor(fd, POLLIN, Limits.ReadSilenceMs, deadline)) {
+        if (!WaitFor(fd, POLLIN, Limits.ReadSilenceMs, deadline, CancelSignal)) {
             throw qrv::Error(kReadTimedOut);
         }
         const ssize_t n = ::recv(fd, Buffer.data(), Buffer.size(), 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/HttpParser.h"
+#include "platform/Error.h"
 
 #include <cstddef>
 #include <memory>
@@ -26,9 +27,17 @@ struct THttpLimits {
     std::size_t MaxCookies = 1000;
 };
 
-// The one HTTP/1.1 client `IdHTTP`, shared by the check run and the update check; it serves
-// one request at a time (a second caller waits). Cookies, the kept-alive connection and the
-// connect limit live as long as the object.
+// What a request broken off by Cancel() fails with; never the text of a server's answer, so
+// that callers can tell it from every failure a server can cause.
+class THttpCancelled : public qrv::Error {
+public:
+    THttpCancelled() : qrv::Error("Request cancelled.") {}
+};
+
+// An HTTP/1.1 client `IdHTTP`. The check run and the update check each have one of their own,
+// so that neither waits for the other; one object serves one request at a time (a second
+// caller waits). Cookies, the kept-alive connection and the connect limit live as long as the
+// object.
 class TIdHTTP {
 public:
     TIdHTTP();
@@ -56,6 +65,12 @@ public:
 
     // Cookies held at the moment (tests and diagnostics).
     std::size_t CookieCount() const;
+
+    // From any thread: breaks off the request under way (resolving the name excepted, which
+    // cannot be interrupted) and makes it, and every later one, fail at once with
+    // THttpCancelled. For the end of the program: a cancelled client stays cancelled.
+    void Cancel();
+    bool Cancelled() const;
 
 private:
     struct TImpl;

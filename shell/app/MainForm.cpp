@@ -119,11 +119,14 @@ public:
         dispatcher_.Invoke([&] { form_.SetTimerEnabled(enabled); });
     }
     void Synchronize(const std::function<void()>& work) override { dispatcher_.Invoke(work); }
-    void ServePending() override {
-        if (dispatcher_.OnUiThread()) {
-            dispatcher_.Drain();
+    bool ServeUntil(const std::function<bool()>& ended) override {
+        if (!dispatcher_.OnUiThread()) {
+            return false;
         }
+        dispatcher_.WaitUntil(ended);
+        return true;
     }
+    void RunEnded() override { dispatcher_.Wake(); }
 
 private:
     TMainForm& form_;
@@ -148,9 +151,13 @@ TMainForm::TMainForm(TMainFormOptions options) : options_(std::move(options)) {
 }
 
 TMainForm::~TMainForm() {
-    // A run still under way is waited for while its hand-overs are served; then the list goes
-    // to its file (the save at closing).
+    // A run or an update post still under way is broken off and waited for (the run's
+    // hand-overs are served meanwhile); then the list goes to its file (the save at closing).
     quitting_ = true;
+    updateCheck_.reset();
+    if (checkThread_) {
+        checkThread_->Stop();
+    }
     checkThread_.reset();
     setServer.OnAfterInsert = nullptr;
     setServer.OnAfterDelete = nullptr;
@@ -558,9 +565,9 @@ void TMainForm::StartUp() {
 
     if (options_.UpdateCheck) {
         QPointer<TMainForm> self(this);
-        StartUpdateCheck(IdHTTP, [self]() -> TFormUpdate* {
-            return self ? self->formUpdate_ : nullptr;
-        });
+        updateCheck_ = std::make_unique<TUpdateCheck>(
+            [self]() -> TFormUpdate* { return self ? self->formUpdate_ : nullptr; });
+        updateCheck_->Start();
     }
 }
 
@@ -588,9 +595,6 @@ void TMainForm::FatalStop(const std::string& text) {
     ShowMessageBox(this, T("Application error"), text, TMessageIcon::Error);
     if (options_.FatalStop) {
         options_.FatalStop();
-    } else {
-        std::fflush(nullptr);
-        ::_exit(0);
     }
     throw TFatalStop{};
 }
@@ -682,12 +686,20 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::actionQuitExecute() {
-    if (!actionQuit->isEnabled()) {
+    // A second request while the first waits (an end signal, the tray menu) changes nothing.
+    if (!actionQuit->isEnabled() || quitWaiting_) {
         return;
     }
     quitting_ = true;
     timerCheck->stop();
+    // Nothing waits for a server any more: the update post and the fetch under way are broken
+    // off, and the run ends with its closing steps, which this wait serves.
+    if (updateCheck_) {
+        updateCheck_->Stop();
+    }
     if (checkThread_) {
+        TFlagScope waiting(quitWaiting_);
+        checkThread_->Stop();
         checkThread_->WaitFor();
     }
     if (hotkeyId_ > 0) {

@@ -34,6 +34,7 @@ namespace qrv::gui {
 class TFormAbout;
 class TFormServers;
 class TFormUpdate;
+class TUpdateCheck;
 class TformSettings;
 class TGridColumn;
 class TServerGridDelegate;
@@ -41,16 +42,16 @@ class TServerTableModel;
 class TTrayIcon;
 class TUiDispatcher;
 
-// Thrown after a fatal start-up stop when the stop handler returns (tests); the program entry
-// never sees it because the real handler ends the process.
+// Thrown after a fatal start-up stop, once its box has been answered: the program entry ends
+// with status 0 when it comes out of the main window's creation.
 struct TFatalStop {};
 
 struct TMainFormOptions {
-    // The server list file; empty: "QRV.xml" beside the executable.
+    // The server list file; empty: "QRV.xml" in the program folder (platform::ProgramDataDir).
     std::string ServerListPath;
     // The check run's pause; empty: a real sleep.
     std::function<void(int milliseconds)> Pause;
-    // Ends the process after a fatal start-up error; empty: at once, with exit status 0.
+    // Called after a fatal start-up error, before TFatalStop is thrown; may be empty.
     std::function<void()> FatalStop;
     // Start the update check at the end of start-up.
     bool UpdateCheck = true;
@@ -193,8 +194,10 @@ private:
 
     // Shell state.
     bool quitting_ = false;
+    bool quitWaiting_ = false; // Quit waits for the run to end
     std::int32_t hotkeyId_ = 0;
     std::unique_ptr<engine::TQRVCheck> checkThread_;
+    std::unique_ptr<TUpdateCheck> updateCheck_;
     std::atomic<std::int32_t> runErrorCount_{0};
     bool startingUp_ = true;
     bool tickPending_ = false;

@@ -66,9 +66,14 @@ int main(int argc, char** argv) {
         Guarded([&] { mainForm->actionQuitExecute(); });
     });
 
-    int status = 0;
     {
-        auto program = std::make_unique<TProgram>();
+        std::unique_ptr<TProgram> program;
+        try {
+            program = std::make_unique<TProgram>();
+        } catch (const TFatalStop&) {
+            // Its box has been answered; a start that cannot go on still ends with status 0.
+            return 0;
+        }
         mainForm = &program->MainForm();
         // exit, not quit: quit first asks every window to close, and an open editor or settings
         // window refuses, which would keep the program running after Quit or an end signal.
@@ -79,12 +84,10 @@ int main(int argc, char** argv) {
                                [mainForm] { Guarded([mainForm] { mainForm->actionQuitExecute(); }); });
         }
         TQRVApplication::exec();
-        // Closing the windows closes the list, which saves it when it changed.
+        // Closing the windows closes the list, which saves it when it changed; every thread of
+        // ours has ended by then.
         mainForm = nullptr;
         program.reset();
     }
-    std::fflush(nullptr);
-    // The update check is never waited for: end here rather than let static destructors run
-    // under a thread that may still be posting.
-    ::_exit(status);
+    return 0;
 }

@@ -8,12 +8,20 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+class QEventLoop;
+class QSocketNotifier;
 
 namespace qrv::gui {
 
-// Hands work from other threads to the user-interface thread and waits for it. The queue is
-// served from posted events and, when the user-interface thread itself waits for a worker,
-// by calls to Drain from inside that wait, so that neither thread waits for the other for ever.
+// Hands work from other threads to the user-interface thread and waits for it, also while the
+// user-interface thread itself waits for a worker: that wait runs the event loop, so that
+// neither thread waits for the other for ever and the windows and the tray stay alive.
+//
+// Workers signal through an eventfd that a socket notifier watches, never through Qt's event
+// queue: everything they hand over lives in our own queue under our own lock, so that no
+// object of theirs passes through synchronisation that a thread checker cannot see.
 class TUiDispatcher : public QObject {
 public:
     explicit TUiDispatcher(QObject* parent = nullptr);
@@ -26,10 +34,14 @@ public:
     // User-interface thread: runs every queued piece of work, in order.
     void Drain();
 
-    bool OnUiThread() const;
+    // User-interface thread: runs the event loop (every event: hand-overs, painting, the tray,
+    // the hot key) until `done()` holds. `done` is looked at again after each Wake().
+    void WaitUntil(const std::function<bool()>& done);
 
-protected:
-    bool event(QEvent* event) override;
+    // Any thread: makes every WaitUntil under way look at its condition again.
+    void Wake();
+
+    bool OnUiThread() const;
 
 private:
     struct TTask {
@@ -38,10 +50,17 @@ private:
         bool Done = false;
     };
 
+    void Signal();
+    void Activated();
+
     std::mutex lock_;
     std::condition_variable finished_; // a task has been run
-    std::deque<TTask*> queue_;
+    std::deque<TTask*> queue_;         // guarded by lock_
+    bool wakePending_ = false;         // guarded by lock_
+    int signalFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
     std::thread::id uiThread_;
+    std::vector<QEventLoop*> waits_; // user-interface thread only; innermost last
 };
 
 } // namespace qrv::gui

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 namespace qrv::test {
@@ -58,22 +59,29 @@ protected:
     // Runs one update check against `url` and waits for the thread's end, then for anything
     // it handed to this thread.
     void Check(const std::string& url, int connectTimeout = gui::kUpdateConnectTimeout) {
-        auto finished = std::make_shared<std::atomic<bool>>(false);
-        TUpdateCheckOptions options;
-        options.ServiceUrl = url;
-        options.ConnectTimeout = connectTimeout;
-        options.Finished = [finished] { finished->store(true); };
-        gui::StartUpdateCheck(http, [this] { ++lookups; return notice.get(); }, options);
-        ASSERT_TRUE(WaitFor([&] { return finished->load(); }));
+        Start(url, connectTimeout);
+        ASSERT_TRUE(WaitFor([&] { return update->Finished(); }));
         for (int i = 0; i < 5; ++i) {
             QApplication::processEvents();
         }
+    }
+    void Start(const std::string& url, int connectTimeout = gui::kUpdateConnectTimeout) {
+        TUpdateCheckOptions options;
+        options.ServiceUrl = url;
+        options.ConnectTimeout = connectTimeout;
+        update = std::make_unique<gui::TUpdateCheck>(
+            [this] {
+                ++lookups;
+                return notice.get();
+            },
+            options);
+        ASSERT_TRUE(update->Start());
     }
 
     TScopedConfigDir config;
     QWidget mainForm;
     std::unique_ptr<TFormUpdate> notice;
-    std::shared_ptr<engine::TIdHTTP> http = std::make_shared<engine::TIdHTTP>();
+    std::unique_ptr<gui::TUpdateCheck> update;
     int lookups = 0;
 };
 
@@ -93,8 +101,7 @@ TEST_F(UpdateCheck, PostsTheThreeFieldsAndShowsTheNamedVersion) {
     EXPECT_TRUE(notice->isVisible());
     EXPECT_EQ(notice->labelVersionCurrent->text(), QStringLiteral("0.9.18"));
     EXPECT_EQ(notice->labelVersionLastest->text(), QStringLiteral("1.0"));
-    // The limit stays on the shared client for every later request.
-    EXPECT_EQ(http->ConnectTimeout(), 120000);
+    EXPECT_EQ(update->Http().ConnectTimeout(), 120000);
 }
 
 TEST_F(UpdateCheck, AnswersThatNameNoVersionOrAreNotWantedShowNothing) {
@@ -136,7 +143,16 @@ TEST_F(UpdateCheck, AServiceThatNeverAcceptsEndsTheCheckSilently) {
     Check(service.Url(), 300);
     EXPECT_EQ(lookups, 0);
     EXPECT_FALSE(notice->isVisible());
-    EXPECT_EQ(http->ConnectTimeout(), 300);
+    EXPECT_EQ(update->Http().ConnectTimeout(), 300);
+
+    // Stopped while it waits out its two minutes: at once, silently, its thread ended.
+    Start(service.Url());
+    const auto asked = std::chrono::steady_clock::now();
+    update->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
+    EXPECT_TRUE(update->Finished());
+    EXPECT_TRUE(update->Http().Cancelled());
+    EXPECT_EQ(lookups, 0);
 }
 
 TEST_F(UpdateCheck, NothingIsHandedOverOnceTheApplicationHasLeftItsLoop) {
@@ -149,18 +165,14 @@ TEST_F(UpdateCheck, NothingIsHandedOverOnceTheApplicationHasLeftItsLoop) {
         }
         connection.Send(Response(200, "0\nUPDATE9\n"));
     });
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    TUpdateCheckOptions options;
-    options.ServiceUrl = service.Url();
-    options.Finished = [finished] { finished->store(true); };
-    gui::StartUpdateCheck(http, [this] { ++lookups; return notice.get(); }, options);
+    Start(service.Url());
     ASSERT_TRUE(WaitFor([&] { return service.RequestCount() == 1; }));
 
     // The program quits while the post is under way.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QApplication::exec();
     released.store(true);
-    ASSERT_TRUE(WaitFor([&] { return finished->load(); }));
+    ASSERT_TRUE(WaitFor([&] { return update->Finished(); }));
     for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();
     }

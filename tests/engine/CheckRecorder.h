@@ -56,7 +56,7 @@ public:
     enum class TUiMode {
         OwnThread,      // a thread of the recorder serves the hand-overs
         ServedByWaiter, // the constructing thread is the "UI" thread; it serves only inside
-                        // ServePending, as the main window does while it waits for a run
+                        // ServeUntil, as the main window does while it waits for a run
     };
 
     explicit TCheckRecorder(TUiMode mode = TUiMode::OwnThread) : mode_(mode) {
@@ -162,14 +162,31 @@ public:
         }
     }
 
-    void ServePending() override {
+    bool ServeUntil(const std::function<bool()>& ended) override {
         if (mode_ != TUiMode::ServedByWaiter || !OnUiThread()) {
-            return;
+            return false;
         }
         std::unique_lock lock(mutex_);
-        while (!queue_.empty()) {
-            RunFront(lock);
+        for (;;) {
+            while (!queue_.empty()) {
+                RunFront(lock);
+            }
+            lock.unlock();
+            const bool over = ended();
+            lock.lock();
+            if (over) {
+                return true;
+            }
+            wake_.wait(lock, [this] { return !queue_.empty() || runEnded_; });
+            runEnded_ = false;
         }
+    }
+    void RunEnded() override {
+        {
+            std::lock_guard lock(mutex_);
+            runEnded_ = true;
+        }
+        wake_.notify_all();
     }
 
     // Hand-overs given up because nobody served them (must stay 0).
@@ -228,6 +245,7 @@ private:
     std::deque<TJob*> queue_;
     std::vector<std::string> events_;
     int foreignCalls_ = 0;
+    bool runEnded_ = false;
     int unserved_ = 0;
     bool stop_ = false;
     const TUiMode mode_;

@@ -363,8 +363,9 @@ TEST(CheckRun, FailingLogBreaksTheRunOffButClosingStepsRun) {
     };
     const Case cases[] = {
         {1, false, {"", "Waiting...", 5}},
-        // The first failure line: the edit under way is dropped, the record keeps "CHECK".
-        {2, false, {"CHECK", "Checking...", 5}},
+        // The first failure line: the edit under way is dropped, and the record gets back what
+        // it held before the run rather than keep the "being checked" mark.
+        {2, false, {"", "Waiting...", 5}},
         // The second failure line: the first record was judged and posted.
         {3, true, judged},
         // "Completed with problems detected.": every record is judged, no outcome is shown.

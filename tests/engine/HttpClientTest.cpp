@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace qrv::engine {
@@ -446,6 +447,41 @@ TEST(HttpClientFailure, SilentAndDribblingServersTimeOut) {
         EXPECT_EQ(FailureOf(http, server.Url(path)), "Read timed out.") << path;
     }
     EXPECT_EQ(http.Get(server.Url("/slow-but-alive")), "patience");
+}
+
+// Cancel, from another thread, ends whatever the request waits for at once, with a failure of
+// its own; every later request fails the same way without touching the network.
+TEST(HttpClientFailure, CancelBreaksOffEveryWaitAndStays) {
+    TTestHttpServer server;
+    server.Route("/silent", [](const TRecordedRequest&, TTestConnection& c) {
+        c.WaitForClientClose();
+    });
+    server.Route("/head-then-silent", [](const TRecordedRequest&, TTestConnection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
+        c.WaitForClientClose();
+    });
+    server.Route("/dribble", [](const TRecordedRequest&, TTestConnection& c) {
+        c.Dribble(test::Response(200, std::string(100000, 'x')), 1, 50);
+    });
+    test::TUnansweredListener neverAccepts; // the connect itself waits
+    for (const std::string& url : {server.Url("/silent"), server.Url("/head-then-silent"),
+                                  server.Url("/dribble"), neverAccepts.Url()}) {
+        SCOPED_TRACE(url);
+        TIdHTTP http; // the default limits: 30 s of silence, no connect limit
+        std::thread canceller([&http] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            http.Cancel();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_THROW(http.Get(url), THttpCancelled);
+        // Far below every limit that would otherwise end the wait.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        canceller.join();
+        EXPECT_TRUE(http.Cancelled());
+        const std::size_t asked = server.RequestCount();
+        EXPECT_THROW(http.Get(server.Url("/silent")), THttpCancelled);
+        EXPECT_EQ(server.RequestCount(), asked);
+    }
 }
 
 TEST(HttpClientLimits, OversizedAnswersAreBounded) {
