@@ -37,6 +37,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <unistd.h>
@@ -565,8 +566,14 @@ void TMainForm::StartUp() {
 
     if (options_.UpdateCheck) {
         QPointer<TMainForm> self(this);
+        TUpdateCheckOptions update;
+        // Test seam, as QRV_OPENER: the end-to-end tests point the post at a server of theirs.
+        if (const char* url = std::getenv("QRV_UPDATE_URL"); url != nullptr && *url != '\0') {
+            update.ServiceUrl = url;
+        }
         updateCheck_ = std::make_unique<TUpdateCheck>(
-            [self]() -> TFormUpdate* { return self ? self->formUpdate_ : nullptr; });
+            [self]() -> TFormUpdate* { return self ? self->formUpdate_ : nullptr; },
+            std::move(update));
         updateCheck_->Start();
     }
 }

@@ -6,8 +6,12 @@
 #include "TestHttpServer.h"
 #include "platform/CodePage.h"
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <thread>
 
 namespace qrv::e2e {
@@ -127,6 +131,68 @@ TEST_F(E2eTest, EndSignalsSaveTheList) {
             << list;
         EXPECT_NE(list.find("Name=\"a\" Status=\"\" Result=\"Waiting...\""), std::string::npos);
         EXPECT_NE(list.find("LoadTime=\"-1\""), std::string::npos);
+    }
+}
+
+// Quit comes promptly whatever the servers do: a fetch or an update post that waits for a
+// server is broken off, the record being checked keeps what it held, the list is saved.
+TEST_F(E2eTest, EndSignalsArePromptWhateverTheServersDo) {
+    test::TTestHttpServer server;
+    const auto silent = [](const test::TRecordedRequest&, test::TTestConnection& c) {
+        c.WaitForClientClose();
+    };
+    server.Route("/silent", silent);
+    server.Route("/update", silent);
+    server.Route("/head-then-silent", [](const test::TRecordedRequest&, test::TTestConnection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc");
+        c.WaitForClientClose();
+    });
+    server.Route("/dribble", [](const test::TRecordedRequest&, test::TTestConnection& c) {
+        c.Dribble(test::Response(200, std::string(100000, 'x')), 1, 50);
+    });
+    server.Route("/fast", test::Reply(200, "fine"));
+    const auto asked = [&server](const std::string& target) {
+        for (const auto& request : server.Requests()) {
+            if (request.Target == target) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const char* path : {"/silent", "/head-then-silent", "/dribble", "/fast"}) {
+        SCOPED_TRACE(path);
+        App().WriteConfig({{"CheckInterval", "1"}});
+        WriteServerList(App().ListFile(), {{"x", server.Url(path)}});
+        TProcess program = App().Start({"QRV_UPDATE_URL=" + server.Url("/update")});
+        ASSERT_NE(App().WaitForMainWindow(), 0u) << ReadFile(App().Dir() / "output.txt");
+        ASSERT_TRUE(WaitUntil([&] { return asked("/update") && asked(path); }, 20000));
+        if (std::string_view(path) == "/fast") {
+            // The stalled update post delays nothing: the run ends with the true load time.
+            ASSERT_TRUE(WaitUntil(
+                [&] { return ReadFile(App().LogFile()).find("Completed") != std::string::npos; },
+                20000));
+        }
+        const auto signalled = std::chrono::steady_clock::now();
+        program.Signal(SIGTERM);
+        EXPECT_EQ(program.WaitExit(20000), 0);
+        const auto took = std::chrono::steady_clock::now() - signalled;
+        EXPECT_LT(took, std::chrono::seconds(2));
+        std::printf("%s: SIGTERM to exit %lld ms\n", path,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        const std::string list = ReadFile(App().ListFile());
+        if (std::string_view(path) == "/fast") {
+            EXPECT_NE(list.find("Name=\"x\" Status=\"OK\" Result=\"OK\""), std::string::npos)
+                << list;
+            const auto at = list.find("LoadTime=\"");
+            ASSERT_NE(at, std::string::npos);
+            EXPECT_LT(std::atoi(list.c_str() + at + 10), 1000) << list;
+            EXPECT_EQ(ReadFile(App().LogFile()).find("Slow load"), std::string::npos);
+        } else {
+            EXPECT_NE(list.find("Name=\"x\" Status=\"\" Result=\"Waiting...\""),
+                      std::string::npos)
+                << list;
+        }
     }
 }
 

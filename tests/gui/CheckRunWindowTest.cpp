@@ -10,6 +10,10 @@
 #include "shell/app/TrayIcon.h"
 
 #include <QAction>
+#include <QEvent>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -158,6 +162,69 @@ TEST_F(CheckRunWindowTest, QuitDuringARunBreaksTheFetchOffAndStartsNoOther) {
     form.timerCheckTimer();
     EXPECT_FALSE(form.RunInProgress());
     EXPECT_EQ(server.RequestCount(), 1u);
+    release = true;
+}
+
+// Counts the events of one type that reach an object.
+class TEventCounter : public QObject {
+public:
+    TEventCounter(QObject* watched, QEvent::Type type, int& count) : type_(type), count_(count) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count_ += event->type() == type_ ? 1 : 0;
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    int& count_;
+};
+
+// While the user-interface thread waits for a run (here a tick disposing of a run that a
+// server stalls), the window still paints and the tray menu still opens.
+TEST_F(CheckRunWindowTest, TheWindowStaysAliveWhileItWaitsForAStalledRun) {
+    TTestHttpServer server;
+    std::atomic<bool> release{false};
+    server.Route("/stall", [&](const TRecordedRequest&, TTestConnection& connection) {
+        for (int i = 0; i < 2000 && !release; ++i) {
+            connection.Pause(5);
+        }
+        connection.Send(Response(200, "OK"));
+    });
+    WriteConfig();
+    WriteList({{"a", server.Url("/stall")}});
+    gui::TMainForm& form = Start();
+    form.show();
+    form.StartCheckRun();
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestCount() == 1; }));
+
+    auto* status = form.findChild<QLabel*>(QStringLiteral("StatusBarText"));
+    ASSERT_NE(status, nullptr);
+    int paints = 0;
+    TEventCounter counter(status, QEvent::Paint, paints);
+    QImage before, after;
+    int paintsBefore = -1;
+    bool menuShown = false;
+    QTimer::singleShot(50, &form, [&] {
+        before = form.grab().toImage();
+        paintsBefore = paints;
+        status->setText(QStringLiteral("Changed while the window waits"));
+        QTimer::singleShot(200, &form, [&] {
+            after = form.grab().toImage();
+            form.popupTray->popup(QPoint(20, 20));
+            menuShown = form.popupTray->isVisible();
+            form.popupTray->hide();
+            release = true;
+        });
+    });
+    form.StartCheckRun(); // waits for the stalled run, then starts the next one
+    EXPECT_TRUE(release) << "the wait ended before the window had its turn";
+    EXPECT_GT(paints, paintsBefore) << "no repaint during the wait";
+    EXPECT_NE(before, after);
+    EXPECT_TRUE(menuShown);
     release = true;
 }
 
