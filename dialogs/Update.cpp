@@ -6,15 +6,19 @@
 
 #include <QCoreApplication>
 #include <QLabel>
-#include <QMetaObject>
 #include <QPushButton>
+#include <QSocketNotifier>
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace qrv::gui {
 
@@ -92,12 +96,16 @@ std::optional<std::string> NewestVersionFromAnswer(std::string_view answer) {
 
 namespace {
 
-// What the update thread shares with the user-interface thread. `Open` turns false when the
-// application leaves its event loop (or goes away), under the lock, so that the thread never
-// hands anything to an application that is ending.
+// What the update thread shares with the user-interface thread, under `Lock`: the version to
+// announce, and `Open`, which turns false when the application leaves its event loop (or goes
+// away), so that nothing is shown by an application that is ending. The thread signals through
+// an eventfd that a socket notifier watches on the user-interface thread, never through Qt's
+// event queue, so that the hand-over is ordered by our own lock.
 struct TUpdateHandOver {
     std::mutex Lock;
     bool Open = true;
+    std::optional<std::string> Newest;
+    int SignalFd = -1;
 };
 
 // Lives on the user-interface thread as a child of the application; closes the hand-over when
@@ -122,9 +130,8 @@ private:
 // The update-check thread: asks once, tells at most once, and keeps quiet about failures.
 class TQRVUpdate {
 public:
-    TQRVUpdate(std::function<TFormUpdate*()> form, TUpdateCheckOptions options,
-               std::shared_ptr<TUpdateHandOver> handOver)
-        : form_(std::move(form)), options_(std::move(options)), handOver_(std::move(handOver)) {
+    TQRVUpdate(TUpdateCheckOptions options, std::shared_ptr<TUpdateHandOver> handOver)
+        : options_(std::move(options)), handOver_(std::move(handOver)) {
         http_.SetConnectTimeout(options_.ConnectTimeout);
     }
 
@@ -154,29 +161,19 @@ public:
 
 private:
     void Announce(const std::string& newest) {
-        std::lock_guard<std::mutex> guard(handOver_->Lock);
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!handOver_->Open || app == nullptr) {
-            return;
+        {
+            std::lock_guard<std::mutex> guard(handOver_->Lock);
+            // CheckUpdate as it is now: a save of the settings meanwhile counts.
+            if (!handOver_->Open || !shell::AppConfig().CheckUpdate) {
+                return;
+            }
+            handOver_->Newest = newest;
         }
-        // CheckUpdate as it is now: a save of the settings meanwhile counts.
-        if (!shell::AppConfig().CheckUpdate) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [form = form_, newest] {
-                RunHandler([&] {
-                    if (TFormUpdate* notice = form ? form() : nullptr) {
-                        notice->ShowNewVersion(newest);
-                    }
-                });
-            },
-            Qt::QueuedConnection);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(handOver_->SignalFd, &one, sizeof one);
     }
 
     engine::TIdHTTP http_;
-    std::function<TFormUpdate*()> form_;
     TUpdateCheckOptions options_;
     std::shared_ptr<TUpdateHandOver> handOver_;
     std::atomic<bool> finished_{false};
@@ -185,24 +182,53 @@ private:
 } // namespace
 
 struct TUpdateCheck::TImpl {
-    explicit TImpl(std::function<TFormUpdate*()> form, TUpdateCheckOptions options,
-                   std::shared_ptr<TUpdateHandOver> handOver)
-        : Update(std::move(form), std::move(options), std::move(handOver)) {}
+    TImpl(TUpdateCheckOptions options, std::shared_ptr<TUpdateHandOver> handOver)
+        : HandOver(handOver), Update(std::move(options), std::move(handOver)) {}
+    std::shared_ptr<TUpdateHandOver> HandOver;
     TQRVUpdate Update;
 };
 
-TUpdateCheck::TUpdateCheck(std::function<TFormUpdate*()> form, TUpdateCheckOptions options) {
+TUpdateCheck::TUpdateCheck(std::function<TFormUpdate*()> form, TUpdateCheckOptions options)
+    : form_(std::move(form)) {
     auto handOver = std::make_shared<TUpdateHandOver>();
-    if (QCoreApplication* app = QCoreApplication::instance()) {
+    handOver->SignalFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr &&
+                                                              handOver->SignalFd >= 0) {
         new THandOverGuard(handOver, app);
+        notifier_ = std::make_unique<QSocketNotifier>(handOver->SignalFd, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                         [this] { ShowAnnounced(); });
     } else {
         handOver->Open = false;
     }
-    impl_ = std::make_shared<TImpl>(std::move(form), std::move(options), std::move(handOver));
+    impl_ = std::make_shared<TImpl>(std::move(options), std::move(handOver));
 }
 
 TUpdateCheck::~TUpdateCheck() {
     Stop();
+    notifier_.reset();
+    if (impl_->HandOver->SignalFd >= 0) {
+        ::close(impl_->HandOver->SignalFd);
+    }
+}
+
+void TUpdateCheck::ShowAnnounced() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(impl_->HandOver->SignalFd, &count, sizeof count);
+    std::optional<std::string> newest;
+    {
+        std::lock_guard<std::mutex> guard(impl_->HandOver->Lock);
+        if (impl_->HandOver->Open) {
+            newest = std::exchange(impl_->HandOver->Newest, std::nullopt);
+        }
+    }
+    if (newest) {
+        RunHandler([&] {
+            if (TFormUpdate* notice = form_ ? form_() : nullptr) {
+                notice->ShowNewVersion(*newest);
+            }
+        });
+    }
 }
 
 bool TUpdateCheck::Start() {

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QSocketNotifier;
 
 namespace qrv::engine {
 class TIdHTTP;
@@ -77,8 +78,12 @@ public:
     const qrv::engine::TIdHTTP& Http() const;
 
 private:
+    void ShowAnnounced(); // user-interface thread, when the thread has handed a version over
+
     struct TImpl;
+    std::function<TFormUpdate*()> form_;
     std::shared_ptr<TImpl> impl_;
+    std::unique_ptr<QSocketNotifier> notifier_;
     std::thread thread_;
 };
 

@@ -338,8 +338,19 @@ TXSession::~TXSession() {
     }
 }
 
+std::vector<std::string> SanitizerOptions() {
+    std::vector<std::string> env;
+    for (const char* keep : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(keep)) {
+            env.push_back(std::string(keep) + "=" + value);
+        }
+    }
+    return env;
+}
+
 std::vector<std::string> TXSession::Environment() const {
-    std::vector<std::string> env = {"DISPLAY=" + Display()};
+    std::vector<std::string> env = SanitizerOptions();
+    env.push_back("DISPLAY=" + Display());
     for (const char* keep : {"PATH", "HOME"}) {
         if (const char* value = std::getenv(keep)) {
             env.push_back(std::string(keep) + "=" + value);

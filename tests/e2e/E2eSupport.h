@@ -49,6 +49,10 @@ struct TRunResult {
     std::string Output;
 };
 
+// The sanitizers' options of the test's own environment ("NAME=value"), for the programs it
+// starts: a sanitized build's program must run with the preset's options too.
+std::vector<std::string> SanitizerOptions();
+
 // Runs a command to its end (at most `ms`), with its standard output captured.
 TRunResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       int ms = 10000);

@@ -118,11 +118,13 @@ protected:
 
     // The installed program as `user`, with what an ordinary session has and nothing else.
     static TProcess StartAs(const TUser& user, const fs::path& output) {
+        // A sanitized build's package needs the preset's options as well; nothing else.
+        std::vector<std::string> env = SanitizerOptions();
+        env.insert(env.end(), {"HOME=" + user.Home.string(), "DISPLAY=" + session_->Display(),
+                               "XDG_RUNTIME_DIR=" + user.Runtime.string()});
         return TProcess({"/usr/bin/setpriv", "--reuid=" + std::to_string(user.Uid),
                          "--regid=" + std::to_string(user.Gid), "--init-groups", kProgram},
-                        {"HOME=" + user.Home.string(), "DISPLAY=" + session_->Display(),
-                         "XDG_RUNTIME_DIR=" + user.Runtime.string()},
-                        output.string());
+                        env, output.string());
     }
 
     static std::optional<int> Terminate(TProcess& program) {
