@@ -66,7 +66,7 @@ install() {
 
 start() {
     local dir=$1
-    (cd "$dir" && exec env XDG_CONFIG_DIRS="$dir/cfg" XDG_RUNTIME_DIR="$dir/rt" LANG=C.UTF-8 \
+    (cd "$dir" && exec env XDG_CONFIG_DIRS="$dir/cfg" XDG_CONFIG_HOME="$dir/home" XDG_RUNTIME_DIR="$dir/rt" LANG=C.UTF-8 \
         ./quorvane >"$dir/out.txt" 2>&1) &
     APP=$!
     PIDS+=($APP)

@@ -3,9 +3,11 @@
 # asserted):
 #   bench/measure/balloon_soak.sh [program] [runs] [sample-every]
 # program defaults to build/release/shell/app/quorvane. Three loopback servers that each give
-# a balloon every run (missing page, wrong answer, slow load) at a 1 s interval with
+# a balloon every run (missing page, wrong answer, slow load), and with SOAK_MIXED=1 three more
+# that answer well (six mixed servers, three balloons a run), at a 1 s interval with
 # BalloonLevel 4, under a private Xvfb with trayer as the tray host. Every `sample-every` runs
-# (default 50) it prints RSS, anonymous memory, open descriptors and threads.
+# (default 50) it prints RSS, anonymous memory, open descriptors and threads. Each server
+# costs a second of pauses, so a run takes about 4 s (7 s mixed).
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -86,6 +88,11 @@ row() {  # name path timeout response
     row missing /missing.html 5000 ""
     row wrong /page.html 5000 "other"
     row slow /page.html -1 ""
+    if [ "${SOAK_MIXED:-0}" = 1 ]; then
+        row ok1 /page.html 5000 ""
+        row ok2 /page.html 5000 ""
+        row ok3 /page.html 5000 ""
+    fi
     printf '</ROWDATA></DATAPACKET>'
 } >"$dir/QRV.xml"
 

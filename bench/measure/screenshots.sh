@@ -102,7 +102,7 @@ for language in en cs; do
     install "$dir" "$language"
     # A Czech station has a Czech locale (and so the Central European code page).
     locale=C.UTF-8; [ "$language" = cs ] && locale=cs_CZ.UTF-8
-    (cd "$dir" && exec env XDG_CONFIG_DIRS="$dir/cfg" XDG_RUNTIME_DIR="$dir/rt" LANG=$locale \
+    (cd "$dir" && exec env XDG_CONFIG_DIRS="$dir/cfg" XDG_CONFIG_HOME="$dir/home" XDG_RUNTIME_DIR="$dir/rt" LANG=$locale \
         ./quorvane >"$dir/out.txt" 2>&1) &
     APP=$!; PIDS+=($APP)
     main=$(window '^Quorvane 0\.9\.18$') || { echo "no main window ($language)"; continue; }

@@ -340,7 +340,7 @@ TXSession::~TXSession() {
 
 std::vector<std::string> SanitizerOptions() {
     std::vector<std::string> env;
-    for (const char* keep : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    for (const char* keep : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
         if (const char* value = std::getenv(keep)) {
             env.push_back(std::string(keep) + "=" + value);
         }
