@@ -239,7 +239,10 @@ struct TIdHTTP::TImpl {
                                  TClock::time_point& deadline);
     TSocket Connect(const THttpUrl& url);
     void Send(int fd, const std::string& bytes, bool reused, TClock::time_point deadline);
-    THttpResponseParser Receive(int fd, bool reused, TClock::time_point deadline);
+    // Takes the answer's cookies as soon as its head is read, so that a body that fails later
+    // does not lose them.
+    THttpResponseParser Receive(const THttpUrl& url, int fd, bool reused,
+                                TClock::time_point deadline);
     std::string BuildRequest(const THttpUrl& url, bool post, const std::string& formBody);
     void TakeCookies(const THttpUrl& url, const THttpResponseParser& answer);
     void CloseConnection() {
@@ -361,12 +364,15 @@ std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
             if (redirects >= kMaxRedirects) {
                 return std::string();
             }
-            const std::string location = answer.Header("Location");
-            if (location.empty()) {
+            if (!answer.HasHeader("Location")) {
                 // Nothing to follow: say what the server answered.
                 throw qrv::Error(answer.StatusLine());
             }
-            current = ResolveUrl(target, location);
+            // An empty Location names the same address again, until the redirect limit.
+            const std::string location = answer.Header("Location");
+            if (!location.empty()) {
+                current = ResolveUrl(target, location);
+            }
             post = false;
             continue;
         }
@@ -404,10 +410,7 @@ THttpResponseParser TIdHTTP::TImpl::Exchange(const THttpUrl& url, const std::str
         }
         try {
             Send(Connection.Fd(), request, reused, deadline);
-            THttpResponseParser answer = Receive(Connection.Fd(), reused, deadline);
-            if (answer.HeadComplete()) {
-                TakeCookies(url, answer);
-            }
+            THttpResponseParser answer = Receive(url, Connection.Fd(), reused, deadline);
             if (answer.State() == THttpResponseParser::TState::Failed) {
                 CloseConnection();
                 throw qrv::Error(answer.FailureText());
@@ -504,9 +507,17 @@ void TIdHTTP::TImpl::Send(int fd, const std::string& bytes, bool reused,
     }
 }
 
-THttpResponseParser TIdHTTP::TImpl::Receive(int fd, bool reused, TClock::time_point deadline) {
+THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, int fd, bool reused,
+                                             TClock::time_point deadline) {
     THttpResponseParser answer(Limits.Parser);
     bool headSeen = false;
+    bool cookiesTaken = false;
+    const auto takeCookies = [&] {
+        if (!cookiesTaken && answer.HeadComplete()) {
+            cookiesTaken = true;
+            TakeCookies(url, answer);
+        }
+    };
     while (true) {
         if (!WaitFor(fd, POLLIN, Limits.ReadSilenceMs, deadline, CancelSignal)) {
             throw qrv::Error(kReadTimedOut);
@@ -526,9 +537,11 @@ THttpResponseParser TIdHTTP::TImpl::Receive(int fd, bool reused, TClock::time_po
                 throw TStaleConnection{0, true};
             }
             answer.FeedEnd();
+            takeCookies();
             return answer;
         }
         answer.Feed(std::string_view(Buffer.data(), static_cast<std::size_t>(n)));
+        takeCookies();
         if (answer.State() != THttpResponseParser::TState::NeedMore) {
             return answer;
         }

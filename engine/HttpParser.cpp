@@ -248,18 +248,25 @@ void THttpResponseParser::OnStatusLine() {
         return; // stray line ends before an answer are tolerated
     }
     const std::string_view line = line_;
-    // HTTP/<major>.<minor> <3 digits>[ <reason>]
-    if (line.size() < 12 || line.substr(0, 5) != "HTTP/" || !IsDigit(line[5]) ||
-        line[6] != '.' || !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) ||
-        !IsDigit(line[10]) || !IsDigit(line[11]) || (line.size() > 12 && line[12] != ' ') ||
-        line[9] == '0') {
+    // HTTP/<major>.<minor> <3 digits>[ <reason>], where each separator is any run of blanks
+    // (space or tab), as browsers read it.
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t code = 8;
+    while (code < line.size() && isBlank(line[code])) {
+        ++code;
+    }
+    if (line.size() < 9 || line.substr(0, 5) != "HTTP/" || !IsDigit(line[5]) || line[6] != '.' ||
+        !IsDigit(line[7]) || code == 8 || line.size() < code + 3 || !IsDigit(line[code]) ||
+        !IsDigit(line[code + 1]) || !IsDigit(line[code + 2]) ||
+        (line.size() > code + 3 && !isBlank(line[code + 3])) || line[code] == '0') {
         Fail(TFailure::Malformed, kBadStatus);
         return;
     }
     statusLine_ = line_;
     versionMajor_ = line[5] - '0';
     versionMinor_ = line[7] - '0';
-    statusCode_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    statusCode_ =
+        (line[code] - '0') * 100 + (line[code + 1] - '0') * 10 + (line[code + 2] - '0');
     phase_ = TPhase::Headers;
 }
 
@@ -315,8 +322,10 @@ void THttpResponseParser::OnHeadEnd() {
         return;
     }
     const std::vector<std::string> codings = HeaderValues("Transfer-Encoding");
+    const std::vector<std::string> lengths = HeaderValues("Content-Length");
     if (!codings.empty()) {
-        // Chunked when it is the last coding applied; otherwise the close ends the body.
+        // Chunked when it is the last coding applied; otherwise the length, when there is
+        // one, ends the body ("identity" or an empty value change nothing), else the close.
         std::string all;
         for (const auto& value : codings) {
             all += all.empty() ? "" : ",";
@@ -328,13 +337,14 @@ void THttpResponseParser::OnHeadEnd() {
         if (EqualNoCase(last, "chunked")) {
             bodyMode_ = TBodyMode::Chunked;
             phase_ = TPhase::ChunkSize;
-        } else {
+            return;
+        }
+        if (lengths.empty()) {
             bodyMode_ = TBodyMode::UntilClose;
             phase_ = TPhase::BodyUntilClose;
+            return;
         }
-        return;
     }
-    const std::vector<std::string> lengths = HeaderValues("Content-Length");
     if (!lengths.empty()) {
         bool first = true;
         std::uint64_t length = 0;

@@ -60,15 +60,16 @@ int DefaultPort(const std::string& scheme) {
     return 80;
 }
 
-// Percent-encodes what a request line cannot carry; existing escapes stay as they are.
+// Percent-encodes only what would break the request line: control bytes (CR and LF could
+// add a header) and the space. Everything else goes out as the address has it; existing
+// escapes stay as they are.
 std::string EncodeTarget(std::string_view target) {
     static const char* const kHex = "0123456789ABCDEF";
     std::string out;
     out.reserve(target.size());
     for (const char ch : target) {
         const auto c = static_cast<unsigned char>(ch);
-        const bool bad = c <= ' ' || c >= 0x7F || c == '"' || c == '<' || c == '>' ||
-                         c == '\\' || c == '^' || c == '`' || c == '{' || c == '|' || c == '}';
+        const bool bad = c <= ' ' || c == 0x7F;
         if (bad) {
             out += '%';
             out += kHex[c >> 4];

@@ -271,6 +271,15 @@ TEST(HttpClientRedirect, RedirectWithoutTargetFailsWithItsStatus) {
     TIdHTTP http;
     EXPECT_EQ(FailureOf(http, server.Url("/")), "HTTP/1.1 300 Status");
     EXPECT_EQ(server.RequestCount(), 1u);
+
+    // An empty Location is a target all the same: the same address, until the limit.
+    for (const char* head : {"HTTP/1.1 200 OK", "HTTP/1.1 302 Found"}) {
+        SCOPED_TRACE(head);
+        TTestHttpServer same;
+        same.Route("/", ReplyRaw(std::string(head) + "\r\nLocation:\r\nContent-Length: 0\r\n\r\n"));
+        EXPECT_EQ(http.Get(same.Url("/")), "");
+        EXPECT_EQ(same.RequestCount(), 15u);
+    }
 }
 
 TEST(HttpClientRedirect, HttpsIsRefusedBeforeSending) {
@@ -318,6 +327,16 @@ TEST(HttpClientCookies, AreTakenFromRedirectsAndFailures) {
     EXPECT_EQ(server.Requests()[1].Header("Cookie"), "hop=1");
     http.Get(server.Url("/c"));
     EXPECT_EQ(server.Requests()[2].Header("Cookie"), "hop=1; err=1");
+
+    // A body that fails after the head still leaves its cookies.
+    server.Route("/stalls", [](const TRecordedRequest&, TTestConnection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nSet-Cookie: stalled=1\r\nContent-Length: 10\r\n\r\nabc");
+        c.WaitForClientClose();
+    });
+    http.SetLimits(ShortLimits());
+    EXPECT_EQ(FailureOf(http, server.Url("/stalls")), "Read timed out.");
+    http.Get(server.Url("/c"));
+    EXPECT_EQ(server.Requests().back().Header("Cookie"), "hop=1; err=1; stalled=1");
 }
 
 TEST(HttpClientConnection, IsKeptWhenTheAnswerAllows) {

@@ -58,6 +58,16 @@ TEST(HttpParser, AnswersParseAlikeHoweverTheyAreSplit) {
          false, TState::Complete, 200, "abc0123456789abcdef", true},
         {"not chunked last", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n3\r\n",
          true, TState::Complete, 200, "3\r\n", false},
+        {"identity by length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n"
+                               "Content-Length: 2\r\n\r\nab",
+         false, TState::Complete, 200, "ab", true},
+        {"empty coding by length", "HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\nContent-Length: 1\r\n"
+                                   "\r\nz",
+         false, TState::Complete, 200, "z", true},
+        {"blanks in the status line", "HTTP/1.1  200\tOK\r\nContent-Length: 1\r\n\r\nx", false,
+         TState::Complete, 200, "x", true},
+        {"status without reason", "HTTP/1.1\t204\r\n\r\n", false, TState::Complete, 204, "",
+         true},
         {"interim", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n"
                     "\r\nx",
          false, TState::Complete, 201, "x", true},
@@ -125,6 +135,8 @@ TEST(HttpParser, BadAnswersFailWithAReason) {
         {"status", "HTTP/1.1 2000 OK\r\n\r\n", TFailure::Malformed},
         {"status letters", "HTTP/1.1 abc OK\r\n\r\n", TFailure::Malformed},
         {"status zero", "HTTP/1.1 099 Low\r\n\r\n", TFailure::Malformed},
+        {"status glued", "HTTP/1.1200 OK\r\n\r\n", TFailure::Malformed},
+        {"status reason glued", "HTTP/1.1 200OK\r\n\r\n", TFailure::Malformed},
         {"not http", "<html>hello</html>\r\n", TFailure::Malformed},
         {"colon", "HTTP/1.1 200 OK\r\nNoColon\r\n\r\n", TFailure::Malformed},
         {"empty name", "HTTP/1.1 200 OK\r\n: v\r\n\r\n", TFailure::Malformed},
