@@ -115,7 +115,9 @@ TArchive TArchive::Read(const IByteSource& source, std::int64_t firstOffset) {
         const std::int64_t data = LittleEndian64(numbers + 8);
         const std::int64_t length = LittleEndian64(numbers + 16);
         if (data < 0 || length < 0 || length > size || data > size - length) {
-            break;
+            // Only this entry's data is out of the file; the table itself still leads on.
+            offset = next;
+            continue;
         }
         std::string raw(static_cast<std::size_t>(next - offset - 24), '\0');
         if (!raw.empty() && !source.ReadAt(offset + 24, raw.data(), raw.size())) {
