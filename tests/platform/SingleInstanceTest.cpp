@@ -49,11 +49,15 @@ TEST_F(SingleInstance, ProgramsStartedByTheHolderDoNotKeepTheLock) {
     ::kill(child, SIGKILL);
 }
 
-TEST_F(SingleInstance, APlantedSymlinkIsNotFollowedAndDoesNotStopTheProgram) {
+TEST_F(SingleInstance, AnUnusableLockFileFallsBackToTheTemporaryFolder) {
+    // A planted symlink is never followed; the lock moves to /tmp, where it still excludes.
     ASSERT_EQ(::symlink((Dir + "/target").c_str(), (Dir + "/Ostrelle.Quorvane.0.9.lock").c_str()),
               0);
-    EXPECT_EQ(TryLock(), 0);
+    Hold();
+    EXPECT_EQ(TryLock(), 1) << "two instances ran beside an unusable lock file";
     EXPECT_NE(::access((Dir + "/target").c_str(), F_OK), 0);
+    EXPECT_EQ(Holder->Finish(), 0);
+    EXPECT_EQ(TryLock(), 0);
 }
 
 } // namespace
