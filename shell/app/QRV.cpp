@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -32,12 +33,23 @@ int main(int argc, char** argv) {
     if (!qrv::platform::AcquireSingleInstance()) {
         return 0;
     }
-    // Without any display Qt would abort; run on the offscreen platform instead.
-    if (Empty("DISPLAY") && Empty("WAYLAND_DISPLAY") && Empty("QT_QPA_PLATFORM")) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Without a display Qt would abort; run on the offscreen platform instead, also when a
+    // display is named but cannot be reached (Qt tries the platforms in order). The first
+    // choice is Qt's own: Wayland in a Wayland session, X11 otherwise.
+    const bool displayNamed = !Empty("DISPLAY") || !Empty("WAYLAND_DISPLAY");
+    if (Empty("QT_QPA_PLATFORM")) {
+        const char* session = std::getenv("XDG_SESSION_TYPE");
+        const bool wayland = session != nullptr && std::string_view(session) == "wayland";
+        ::setenv("QT_QPA_PLATFORM",
+                 !displayNamed ? "offscreen" : wayland ? "wayland;xcb;offscreen" : "xcb;offscreen",
+                 1);
     }
 
     TQRVApplication app(argc, argv);
+    if (displayNamed && TQRVApplication::platformName() == QStringLiteral("offscreen")) {
+        std::fprintf(stderr, "Quorvane: the display cannot be used; monitoring goes on without "
+                             "windows (offscreen).\n");
+    }
     // The X11 class of our windows; what the desktop and the instance test know us by.
     TQRVApplication::setApplicationName(QStringLiteral("Ostrelle.Quorvane.0.9"));
     TQRVApplication::setQuitOnLastWindowClosed(false);

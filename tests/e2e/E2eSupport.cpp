@@ -493,6 +493,9 @@ TProcess TInstall::Start(const std::vector<std::string>& extraEnv) {
     bool lang = false;
     for (const std::string& extra : extraEnv) {
         lang = lang || extra.rfind("LANG=", 0) == 0;
+        // An extra entry replaces one of the same name.
+        const std::string name = extra.substr(0, extra.find('=') + 1);
+        std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
         env.push_back(extra);
     }
     if (!lang) {

@@ -116,7 +116,7 @@ public:
     void WriteConfig(const std::vector<std::pair<std::string, std::string>>& texts,
                      const std::vector<std::pair<std::string, unsigned>>& dwords = {});
 
-    // Starts the program; extra environment entries ("NAME=value") are added.
+    // Starts the program; extra environment entries ("NAME=value") are added or replace.
     TProcess Start(const std::vector<std::string>& extraEnv = {});
 
     // Answers every start-up box with Return until the main window is shown; its id or 0.

@@ -134,6 +134,22 @@ TEST_F(E2eTest, EndSignalsSaveTheList) {
     }
 }
 
+TEST_F(E2eTest, ADisplayThatCannotBeReachedLeavesTheProgramMonitoringOffscreen) {
+    App().WriteConfig({});
+    WriteServerList(App().ListFile(), {{"b", "http://127.0.0.1:1/"}});
+    TProcess program = App().Start({"DISPLAY=:249"});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadFile(App().Dir() / "output.txt").find("without windows (offscreen)") !=
+                   std::string::npos;
+        },
+        20000))
+        << ReadFile(App().Dir() / "output.txt");
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(Terminate(program), 0);
+    EXPECT_NE(ReadFile(App().ListFile()).find("Name=\"b\""), std::string::npos);
+}
+
 // Quit comes promptly whatever the servers do: a fetch or an update post that waits for a
 // server is broken off, the record being checked keeps what it held, the list is saved.
 TEST_F(E2eTest, EndSignalsArePromptWhateverTheServersDo) {
