@@ -127,18 +127,34 @@ bool CreateDirectories(const std::string& dir, mode_t mode) {
     return true;
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& data, mode_t newFileMode) {
-    const std::string dir = DirectoryOf(path);
-    std::string tmpl = (dir.empty() ? std::string(".") : dir) + "/" + kTemporaryPrefix + "XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        throw Error("Unable to write file '" + path + "': " + ErrnoText(errno));
+namespace {
+
+// The file a path finally names, through every symbolic link (at most 40, as the kernel
+// allows); the path itself when it is no link. A dangling link gives the missing target.
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return current;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
+            return current;
+        }
+        link.resize(static_cast<size_t>(n));
+        if (link[0] != '/') {
+            const std::string dir = DirectoryOf(current);
+            link = (dir.empty() ? std::string(".") : dir) + "/" + link;
+        }
+        current = std::move(link);
     }
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        throw Error("Unable to write file '" + path + "': " + ErrnoText(err));
-    };
+    return current;
+}
+
+// 0, or the errno of the write that failed.
+int WriteAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -146,14 +162,65 @@ void WriteFileAtomically(const std::string& path, const std::string& data, mode_
             if (errno == EINTR) {
                 continue;
             }
-            fail(errno);
+            return errno;
         }
         done += static_cast<size_t>(n);
     }
-    // Keep the permissions of the file being replaced; new files get theirs less the umask.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        ::fchmod(fd, st.st_mode & 07777);
+    return 0;
+}
+
+// Where no temporary file can be made beside it, an existing file that may be written is
+// rewritten in place, flushed: not atomic, but saved.
+bool WriteInPlace(const std::string& target, const std::string& data) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    int err = WriteAll(fd, data);
+    if (err == 0 && (::ftruncate(fd, static_cast<off_t>(data.size())) != 0 || ::fsync(fd) != 0)) {
+        err = errno;
+    }
+    if (::close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    errno = err;
+    return err == 0;
+}
+
+} // namespace
+
+void WriteFileAtomically(const std::string& path, const std::string& data, mode_t newFileMode) {
+    // Through a symbolic link to its target: the link stays and keeps naming the file.
+    const std::string target = FollowLinks(path);
+    const std::string dir = DirectoryOf(target);
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    std::string tmpl = (dir.empty() ? std::string(".") : dir) + "/" + kTemporaryPrefix + "XXXXXX";
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        const int err = errno;
+        if (existed && (err == EACCES || err == EPERM || err == EROFS) &&
+            WriteInPlace(target, data)) {
+            return;
+        }
+        throw Error("Unable to write file '" + path + "': " + ErrnoText(err));
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        throw Error("Unable to write file '" + path + "': " + ErrnoText(err));
+    };
+    if (const int err = WriteAll(fd, data); err != 0) {
+        fail(err);
+    }
+    // Keep the permissions and, where this user may, the owner of the file being replaced;
+    // new files get theirs less the umask.
+    if (existed) {
+        ::fchmod(fd, old.st_mode & 07777);
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+            [[maybe_unused]] const int kept = ::fchown(fd, old.st_uid, old.st_gid);
+            ::fchmod(fd, old.st_mode & 07777); // fchown may clear set-id bits
+        }
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -167,7 +234,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data, mode_
         ::unlink(tmpl.c_str());
         throw Error("Unable to write file '" + path + "': " + ErrnoText(err));
     }
-    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    if (::rename(tmpl.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmpl.c_str());
         throw Error("Unable to write file '" + path + "': " + ErrnoText(err));

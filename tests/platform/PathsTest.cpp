@@ -53,6 +53,53 @@ TEST(Paths, AtomicWriteIntoAMissingFolderFailsAndKeepsNothing) {
     EXPECT_EQ(::stat((dir + "/a/b/c").c_str(), &st), 0);
 }
 
+TEST(Paths, AtomicWriteGoesThroughLinksAndKeepsTheOwner) {
+    const std::string dir = MakeTempDir();
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_TRUE(CreateDirectories(dir + "/real"));
+    WriteFileAtomically(dir + "/real/list.xml", "old");
+    ASSERT_EQ(::symlink("real/list.xml", (dir + "/link.xml").c_str()), 0);
+    ASSERT_EQ(::symlink("real/new.xml", (dir + "/dangling.xml").c_str()), 0);
+    WriteFileAtomically(dir + "/link.xml", "through the link");
+    WriteFileAtomically(dir + "/dangling.xml", "made at the target");
+    std::string back;
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir + "/link.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_TRUE(ReadWholeFile(dir + "/real/list.xml", back));
+    EXPECT_EQ(back, "through the link");
+    ASSERT_TRUE(ReadWholeFile(dir + "/real/new.xml", back));
+    EXPECT_EQ(back, "made at the target");
+
+    // Another account's file keeps its owner and mode when root saves it.
+    if (::geteuid() == 0) {
+        const std::string theirs = dir + "/real/theirs.xml";
+        WriteFileAtomically(theirs, "x");
+        ASSERT_EQ(::chown(theirs.c_str(), qrv::test::kNobody, qrv::test::kNobody), 0);
+        ASSERT_EQ(::chmod(theirs.c_str(), 0640), 0);
+        WriteFileAtomically(theirs, "saved by root");
+        ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, qrv::test::kNobody);
+        EXPECT_EQ(st.st_mode & 0777, 0640U);
+    }
+
+    // A list the user may write in a folder the user may not: saved in place.
+    const std::string mine = dir + "/real/mine.xml";
+    WriteFileAtomically(mine, "before");
+    ASSERT_EQ(::chmod(mine.c_str(), 0666), 0);
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [&]() -> std::string {
+                  try {
+                      WriteFileAtomically(mine, "saved in place");
+                  } catch (const qrv::Error& e) {
+                      return e.what();
+                  }
+                  return {};
+              }),
+              "");
+    ASSERT_TRUE(ReadWholeFile(mine, back));
+    EXPECT_EQ(back, "saved in place");
+}
+
 // Sets an environment variable for the life of the object; nullptr unsets it.
 class TScopedEnv {
 public:
