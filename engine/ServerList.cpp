@@ -247,9 +247,13 @@ struct TServerList::TImpl {
     }
 
     std::string Serialise() const {
+        // The reader takes at most kMaxRows rows. Should the journal's own rows carry the file
+        // past that, the records are written without the journal, so that the next start can
+        // still read every one of them.
+        const bool merged = Rows.size() > kMaxRows;
         std::vector<std::uint32_t> log;
-        log.reserve(Journal.size() * 3);
-        for (const TJournalEntry& e : Journal) {
+        log.reserve(merged ? 0 : Journal.size() * 3);
+        for (const TJournalEntry& e : merged ? std::vector<TJournalEntry>{} : Journal) {
             log.push_back(static_cast<std::uint32_t>(RowIndex(e.Record) + 1));
             log.push_back(e.Second);
             log.push_back(e.State);
@@ -265,7 +269,10 @@ struct TServerList::TImpl {
         out.reserve(estimate);
         AppendPacketHead(out, kFields, log);
         for (const auto& r : Rows) {
-            AppendRowStart(out, r->RowState);
+            if (merged && r->Hidden) {
+                continue;
+            }
+            AppendRowStart(out, merged ? 0 : r->RowState);
             for (int i = 0; i < kFieldCount; ++i) {
                 const auto f = static_cast<TField>(i);
                 if (r->IsNull(f)) {
@@ -541,6 +548,11 @@ void TServerList::Append() {
         Post();
     }
     TImpl& d = *impl_;
+    if (d.Order.size() >= kMaxRows) {
+        // More would make a file that the next start refuses as damaged.
+        throw Error("setServer: The list cannot hold more than " + std::to_string(kMaxRows) +
+                    " servers.");
+    }
     const auto before = d.Where();
     d.Buffer = std::make_unique<TRecord>();
     d.CurBeforeInsert = d.Cur;

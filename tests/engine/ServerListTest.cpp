@@ -1,4 +1,5 @@
 #include "engine/ServerList.h"
+#include "engine/DataPacket.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -692,6 +694,54 @@ TEST_F(ServerListTest, NotificationsFollowEachChange) {
         c.Work();
         EXPECT_EQ(events, c.Events) << c.Label;
     }
+}
+
+// The list never makes a file that its own reader refuses at the next start.
+TEST_F(ServerListTest, NeverGrowsPastWhatItsReaderTakes) {
+    TServerList list;
+    list.SetFileName(path_.string());
+    list.CreateEmpty();
+    list.SwitchOffJournal();
+    char name[16];
+    for (std::size_t i = 0; i < kMaxRows; ++i) {
+        std::snprintf(name, sizeof name, "s%06zu", i);
+        list.Append();
+        list.SetString(F::Name, name);
+        list.Post();
+    }
+    try {
+        list.Append();
+        ADD_FAILURE() << "one server more than the reader takes";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "setServer: The list cannot hold more than 100000 servers.");
+    }
+    list.SaveToFile(path_.string());
+
+    // A file of the most rows the reader takes, one of them the journal's own (a deleted
+    // record): one server more would carry it past the bound, so it is written without the
+    // journal, and every record reads back.
+    std::string rows;
+    for (std::size_t i = 1; i < kMaxRows; ++i) {
+        std::snprintf(name, sizeof name, "s%06zu", i);
+        rows += std::string("<ROW Name=\"") + name + "\"/>";
+    }
+    rows += "<ROW RowState=\"2\" Name=\"gone\"/>";
+    WriteFile(path_, File(rows, "<PARAMS CHANGE_LOG=\"100000 0 2\"/>"));
+    TServerList again;
+    again.SetFileName(path_.string());
+    again.Open();
+    ASSERT_EQ(again.RecordCount(), static_cast<int>(kMaxRows) - 1);
+    again.Append();
+    again.SetString(F::Name, "s999999");
+    again.SetString(F::Status, "OK");
+    again.Post();
+    again.SaveToFile(path_.string());
+    TServerList third;
+    third.SetFileName(path_.string());
+    ASSERT_NO_THROW(third.Open());
+    EXPECT_EQ(third.RecordCount(), static_cast<int>(kMaxRows));
+    third.Last();
+    EXPECT_EQ(third.AsString(F::Status), "OK");
 }
 
 } // namespace
