@@ -160,6 +160,8 @@ TMainForm::~TMainForm() {
         checkThread_->Stop();
     }
     checkThread_.reset();
+    delete popupTray;
+    popupTray = nullptr;
     setServer.OnAfterInsert = nullptr;
     setServer.OnAfterDelete = nullptr;
     setServer.OnAfterPost = nullptr;
@@ -373,7 +375,9 @@ void TMainForm::CreateMenus() {
     menuHelp->setObjectName(QStringLiteral("menuHelp"));
     menuHelp->addActions({actionHelpContext, actionHelpAbout});
 
-    popupTray = new QMenu(this);
+    // Not a child of the main window: a dialog disables that window, and the tray menu must
+    // stay usable meanwhile. Deleted with the window.
+    popupTray = new QMenu();
     popupTray->setObjectName(QStringLiteral("popupTray"));
     popupTray->addActions({actionShow, actionHide, actionLog, actionQuit});
     TrayIcon->SetPopupMenu(popupTray);

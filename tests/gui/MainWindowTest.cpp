@@ -168,6 +168,15 @@ TEST_F(MainWindowTest, ShowAndHideAreExclusiveAndToggle) {
     form.HotKeyPressed(0);
     form.HotKeyPressed(0xC000);
     check(false, "no hot key registered");
+
+    // While a dialog has the main window disabled, the tray menu still opens and works.
+    form.setEnabled(false);
+    form.popupTray->popup(QPoint(20, 20));
+    EXPECT_TRUE(form.popupTray->isVisible() && form.popupTray->isEnabled());
+    form.popupTray->hide();
+    form.actionShow->trigger();
+    check(true, "shown from the tray menu of a disabled window");
+    form.setEnabled(true);
 }
 
 TEST_F(MainWindowTest, HotKeyMessagesToggleOnlyWithTheirOwnId) {
