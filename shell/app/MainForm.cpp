@@ -416,6 +416,14 @@ void TMainForm::CreateFieldObjects() {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         gridLink->setColumnWidth(static_cast<int>(i), columns[i]->Width());
     }
+    // The selected row is always the current record: a click on the blank part of the grid or
+    // a Ctrl+click on the selected row would otherwise clear the selection and leave Delete
+    // asking about a row that is not shown as selected.
+    connect(gridLink->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!syncing_ && !gridLink->selectionModel()->hasSelection()) {
+            SyncSelection();
+        }
+    });
     connect(gridLink->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (syncing_ || !current.isValid() || !setServer.Active()) {

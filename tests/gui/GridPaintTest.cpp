@@ -59,14 +59,15 @@ TEST_F(GridPaintTest, StatusIconsByExactStatus) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         rows.push_back({"server" + std::to_string(10 + i)});
     }
+    rows.push_back({"zz last"});
     WriteList(rows);
     gui::TMainForm& form = Start();
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SetStatus(form, static_cast<int>(i), cases[i].Status, true);
     }
-    // Rows of another status stay unselected so that the icon shows on the plain background.
-    form.gridLink->clearSelection();
-    form.gridLink->setCurrentIndex(QModelIndex());
+    // The cursor (and with it the selection) rests on a row of its own, so that every icon
+    // shows on the plain background.
+    form.setServer.Last();
     form.gridLink->resize(form.gridLink->width(), 400);
     const QImage image = GridImage();
     const QColor base = form.gridLink->palette().color(QPalette::Base);

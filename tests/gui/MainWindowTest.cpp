@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -236,6 +237,25 @@ TEST_F(MainWindowTest, GridKeysFollowTheListAndCtrlDeleteDoesNothing) {
     QApplication::sendEvent(form.gridLink, &ctrlDelete);
     EXPECT_EQ(form.setServer.RecordCount(), 3);
     EXPECT_TRUE(Boxes().empty());
+
+    // A click on the blank part of the grid, or a Ctrl+click on the selected row, leaves the
+    // current record selected.
+    QWidget* blank = form.gridLink->viewport();
+    const QPoint below(5, blank->height() - 2);
+    for (const Qt::KeyboardModifiers mods : {Qt::NoModifier, Qt::ControlModifier}) {
+        const QPoint at = mods == Qt::NoModifier
+                              ? below
+                              : form.gridLink->visualRect(form.gridLink->currentIndex()).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, blank->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, mods);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, blank->mapToGlobal(at),
+                            Qt::LeftButton, Qt::NoButton, mods);
+        QApplication::sendEvent(blank, &press);
+        QApplication::sendEvent(blank, &release);
+        const QModelIndexList selected = form.gridLink->selectionModel()->selectedRows();
+        ASSERT_EQ(selected.size(), 1) << "modifiers " << mods.toInt();
+        EXPECT_EQ(selected.front().row(), form.setServer.RecNo());
+    }
 
     // During a run the grid takes no key.
     form.View().SetGridEnabled(false);
