@@ -22,6 +22,39 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// The path below `base` whose components match `relative`'s without regard to ASCII letter
+// case, as file names match on the platform the catalogues come from; "" when there is none.
+std::string FindIgnoringCase(std::string base, std::string_view relative) {
+    while (!relative.empty()) {
+        const std::size_t slash = relative.find('/');
+        const std::string_view part = relative.substr(0, slash);
+        relative = slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
+        if (part.empty()) {
+            continue;
+        }
+        std::string next = base + "/" + std::string(part);
+        struct stat st {};
+        if (::stat(next.c_str(), &st) != 0) {
+            next.clear();
+            if (DIR* dir = ::opendir(base.c_str())) {
+                const std::string wanted = AsciiLower(part);
+                while (const dirent* item = ::readdir(dir)) {
+                    if (AsciiLower(item->d_name) == wanted) {
+                        next = base + "/" + item->d_name;
+                        break;
+                    }
+                }
+                ::closedir(dir);
+            }
+            if (next.empty()) {
+                return {};
+            }
+        }
+        base = std::move(next);
+    }
+    return FileExists(base) ? base : std::string();
+}
+
 bool IsLower(char c) {
     return c >= 'a' && c <= 'z';
 }
@@ -90,8 +123,8 @@ std::string TCatalogueService::CataloguePath(std::string_view code) const {
         return besideExe;
     }
     for (const auto& dir : DiskCatalogueDirs()) {
-        if (FileExists(dir + tail)) {
-            return dir + tail;
+        if (std::string found = FindIgnoringCase(dir, tail); !found.empty()) {
+            return found;
         }
     }
     return besideExe;
