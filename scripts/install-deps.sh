@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils
+  qt6-translations-l10n
   nginx-light curl libxml2-utils
   dpkg-dev desktop-file-utils appstream lintian
 )

@@ -1,6 +1,7 @@
 // The program entry: single instance, the five windows, the event loop.
 
 #include "i18n/Translate.h"
+#include "i18n/qt/ToolkitTranslation.h"
 #include "platform/SingleInstance.h"
 #include "shell/app/Application.h"
 #include "shell/app/EndSignals.h"
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     }
 
     TQRVApplication app(argc, argv);
+    // The toolkit's own texts (box buttons, context menus) in the system's language.
+    qrv::i18n::InstallToolkitTranslation(app);
     if (displayNamed && TQRVApplication::platformName() == QStringLiteral("offscreen")) {
         std::fprintf(stderr, "Quorvane: the display cannot be used; monitoring goes on without "
                              "windows (offscreen).\n");

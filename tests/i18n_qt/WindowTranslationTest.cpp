@@ -1,4 +1,5 @@
 #include "i18n/qt/WindowTranslation.h"
+#include "i18n/qt/ToolkitTranslation.h"
 #include "i18n/Translate.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QLocale>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -268,6 +270,17 @@ TEST_F(WindowTranslation, RetranslateBeforeTranslateFails) {
                                "RetranslateComponent().");
     }
     EXPECT_THROW(RetranslateComponent(nullptr), qrv::Error);
+}
+
+// The toolkit's own texts: the catalogue answers what it holds, Qt's translations the rest.
+TEST_F(WindowTranslation, ToolkitTextsAskTheCatalogueFirst) {
+    SelectLanguage("cs");
+    const qrv::i18n::TCatalogueTranslator ours;
+    EXPECT_EQ(ours.translate("QPlatformTheme", "Quit", nullptr, -1), Q("Konec"));
+    EXPECT_TRUE(ours.translate("QPlatformTheme", "&Yes", nullptr, -1).isEmpty());
+    const auto toolkit = qrv::i18n::LoadToolkitTranslations(QLocale(QLocale::Czech));
+    ASSERT_NE(toolkit, nullptr) << "qt6-translations-l10n is not installed";
+    EXPECT_EQ(toolkit->translate("QPlatformTheme", "&Yes"), Q("&Ano"));
 }
 
 } // namespace
