@@ -63,7 +63,7 @@ TEST_F(E2eTest, SecondStartEndsAtOnceWhileTheFirstRunsHidden) {
     EXPECT_EQ(Terminate(first), 0);
 }
 
-TEST_F(E2eTest, TrayIconAndCloseToTray) {
+TEST_F(E2eTest, TrayMenuWorksWhileADialogHasTheWindowDisabled) {
     App().WriteConfig({});
     WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
     TProcess program = App().Start();
@@ -71,22 +71,48 @@ TEST_F(E2eTest, TrayIconAndCloseToTray) {
     ASSERT_NE(window, 0u);
 
     // A small window of ours inside the tray host's panel: the tray icon.
-    bool trayIcon = false;
+    unsigned long trayIcon = 0;
+    const auto ours = [&] {
+        return X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"});
+    };
     ASSERT_TRUE(WaitUntil(
         [&] {
-            for (unsigned long id :
-                 X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
+            for (unsigned long id : ours()) {
                 const std::string geometry =
                     X().Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
                 const auto at = geometry.find("Geometry: ");
                 if (id != window && at != std::string::npos) {
                     const int width = std::atoi(geometry.c_str() + at + 10);
-                    trayIcon = width > 0 && width <= 32;
+                    trayIcon = width > 0 && width <= 32 ? id : trayIcon;
                 }
             }
-            return trayIcon;
+            return trayIcon != 0;
         },
         20000));
+
+    // While the settings window has the main window disabled, the tray menu opens and its
+    // Hide works.
+    ASSERT_TRUE(X().Keys(window, {"ctrl+s"}));
+    const unsigned long settings = X().WaitForWindow("^Application settings$");
+    ASSERT_NE(settings, 0u);
+    const std::size_t before = ours().size();
+    ASSERT_EQ(X().Xdotool({"mousemove", "--window", std::to_string(trayIcon), "8", "8", "click",
+                           "3"})
+                  .Status,
+              0);
+    ASSERT_TRUE(WaitUntil([&] { return ours().size() > before; }, 10000)) << "no tray menu";
+    ASSERT_EQ(X().Xdotool({"key", "Down", "Return"}).Status, 0); // Show is off: Hide is first
+    ASSERT_TRUE(WaitUntil([&] { return !App().MainWindowVisible(); }, 10000));
+    EXPECT_TRUE(X().WindowVisible("^Application settings$"));
+    EXPECT_EQ(Terminate(program), 0);
+}
+
+TEST_F(E2eTest, ClosingTheWindowHidesItToTheTray) {
+    App().WriteConfig({});
+    WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    TProcess program = App().Start();
+    const unsigned long window = App().WaitForMainWindow();
+    ASSERT_NE(window, 0u);
 
     // Closing the window hides it; the process and the tray icon stay.
     ASSERT_TRUE(X().RequestClose(window));
