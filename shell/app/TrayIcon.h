@@ -5,13 +5,16 @@
 #include <QIcon>
 #include <QObject>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class QWidget;
 
 namespace qrv::gui {
 
@@ -52,6 +55,9 @@ public:
     void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,
                      engine::TBalloonIcon icon);
     const std::optional<TBalloon>& LastBalloon() const { return lastBalloon_; }
+    // The window in which the balloons of an XEmbed notification area are drawn (one, reused);
+    // nullptr before the first such balloon.
+    const QWidget* BalloonWindow() const;
 
     bool Available() const;
     bool Visible() const;
@@ -62,10 +68,13 @@ Q_SIGNALS:
     void DoubleClicked();
 
 private:
+    class TBalloonWindow;
+
     void PollTray();
 
     std::vector<QIcon> images_;
     QSystemTrayIcon* icon_ = nullptr;
+    std::unique_ptr<TBalloonWindow> balloonWindow_;
     QTimer* poll_ = nullptr;
     int imageIndex_ = 0;
     std::string hint_;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <thread>
 
@@ -104,6 +105,49 @@ TEST_F(E2eTest, TrayMenuWorksWhileADialogHasTheWindowDisabled) {
     ASSERT_EQ(X().Xdotool({"key", "Down", "Return"}).Status, 0); // Show is off: Hide is first
     ASSERT_TRUE(WaitUntil([&] { return !App().MainWindowVisible(); }, 10000));
     EXPECT_TRUE(X().WindowVisible("^Application settings$"));
+    EXPECT_EQ(Terminate(program), 0);
+}
+
+// Every balloon is drawn in one window of ours, reused: the toolkit's own balloon made a new
+// window for each and kept part of its memory.
+TEST_F(E2eTest, BalloonsReuseOneWindow) {
+    App().WriteConfig({{"CheckInterval", "1"}, {"BalloonLevel", "4"}});
+    WriteServerList(App().ListFile(), {{"refused", "http://127.0.0.1:1/"}});
+    TProcess program = App().Start();
+    const unsigned long window = App().WaitForMainWindow();
+    ASSERT_NE(window, 0u);
+    std::set<unsigned long> balloons;
+    for (int run = 1; run <= 3; ++run) {
+        const auto completed = [&] {
+            const std::string log = ReadFile(App().LogFile());
+            int n = 0;
+            for (auto at = log.find("Completed"); at != std::string::npos;
+                 at = log.find("Completed", at + 1)) {
+                ++n;
+            }
+            return n;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return completed() >= run; }, 30000));
+        // The balloon: a visible window of ours wider than a tray icon that is not the main one.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (unsigned long id :
+                     X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
+                    const std::string geometry =
+                        X().Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
+                    const auto at = geometry.find("Geometry: ");
+                    if (id != window && at != std::string::npos &&
+                        std::atoi(geometry.c_str() + at + 10) > 32) {
+                        balloons.insert(id);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            15000))
+            << "no balloon after run " << run;
+    }
+    EXPECT_EQ(balloons.size(), 1u) << "a new window for a balloon";
     EXPECT_EQ(Terminate(program), 0);
 }
 
