@@ -14,9 +14,25 @@
 #include <set>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qrv::e2e {
 namespace {
+
+// The visible windows of ours other than `main`, with their widths: the tray icon (at most
+// 32 pixels), a balloon, a menu.
+std::vector<std::pair<unsigned long, int>> OtherWindowsOfOurs(TXSession& x, unsigned long main) {
+    std::vector<std::pair<unsigned long, int>> found;
+    for (unsigned long id : x.Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
+        const std::string geometry = x.Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
+        const auto at = geometry.find("Geometry: ");
+        if (id != main && at != std::string::npos) {
+            found.emplace_back(id, std::atoi(geometry.c_str() + at + 10));
+        }
+    }
+    return found;
+}
 
 TEST_F(E2eTest, FirstStartWritesTheDefaultsAndTheSeedList) {
     TProcess program = App().Start();
@@ -73,19 +89,11 @@ TEST_F(E2eTest, TrayMenuWorksWhileADialogHasTheWindowDisabled) {
 
     // A small window of ours inside the tray host's panel: the tray icon.
     unsigned long trayIcon = 0;
-    const auto ours = [&] {
-        return X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"});
-    };
+    const auto ours = [&] { return OtherWindowsOfOurs(X(), window); };
     ASSERT_TRUE(WaitUntil(
         [&] {
-            for (unsigned long id : ours()) {
-                const std::string geometry =
-                    X().Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
-                const auto at = geometry.find("Geometry: ");
-                if (id != window && at != std::string::npos) {
-                    const int width = std::atoi(geometry.c_str() + at + 10);
-                    trayIcon = width > 0 && width <= 32 ? id : trayIcon;
-                }
+            for (const auto& [id, width] : ours()) {
+                trayIcon = width > 0 && width <= 32 ? id : trayIcon;
             }
             return trayIcon != 0;
         },
@@ -128,16 +136,11 @@ TEST_F(E2eTest, BalloonsReuseOneWindow) {
             return n;
         };
         ASSERT_TRUE(WaitUntil([&] { return completed() >= run; }, 30000));
-        // The balloon: a visible window of ours wider than a tray icon that is not the main one.
+        // The balloon: a window of ours wider than a tray icon.
         ASSERT_TRUE(WaitUntil(
             [&] {
-                for (unsigned long id :
-                     X().Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
-                    const std::string geometry =
-                        X().Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
-                    const auto at = geometry.find("Geometry: ");
-                    if (id != window && at != std::string::npos &&
-                        std::atoi(geometry.c_str() + at + 10) > 32) {
+                for (const auto& [id, width] : OtherWindowsOfOurs(X(), window)) {
+                    if (width > 32) {
                         balloons.insert(id);
                         return true;
                     }
