@@ -164,6 +164,7 @@ TEST(Paths, ProgramFilesStayBesideAPortableCopyAndGoToTheUserForAnInstalledOne) 
     // A portable copy in a folder this user may not write.
     std::filesystem::remove_all(data);
     ASSERT_TRUE(CreateDirectories(data));
+    ASSERT_EQ(::chmod((dir + "/portable").c_str(), 0555), 0);
     EXPECT_EQ(qrv::test::AsOrdinaryUser({data}, [&] {
                   const std::string got = ResolveProgramDataDir(dir + "/portable");
                   return got == perUser ? "" : got;

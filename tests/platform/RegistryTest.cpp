@@ -367,7 +367,10 @@ TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
     const std::string home = dir_ + "/home";
     const std::string copy = home + "/Ostrelle/Quorvane.reg";
     ASSERT_TRUE(CreateDirectories(home));
+    // Root's child becomes another user; an ordinary user's test needs the rights taken away.
     ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(KeyFile().c_str(), 0444), 0);
     EXPECT_EQ(UserRegistryFilePath(kKey), copy);
 
     EXPECT_EQ(qrv::test::AsOrdinaryUser({home}, [&]() -> std::string {
@@ -399,6 +402,7 @@ TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
               }),
               "");
     EXPECT_EQ(Slurp(KeyFile()), machine);
+    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
 
     // Once a copy exists it is the key, for a user who could write the machine-wide one too.
     EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("Language"), "en");
@@ -407,11 +411,13 @@ TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
     // Neither place can be written: the "may not write" case; reading still works.
     std::filesystem::remove_all(home);
     WriteFileAtomically(home, "not a folder");
+    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0555), 0);
     EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [] {
                   return std::string(TRegistryKey::Create(kKey, true) ? "opened; " : "") +
                          (TRegistryKey::Create(kKey, false) ? "" : "no reading");
               }),
               "");
+    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
 }
 
 TEST_F(RegistryStore, AKeyThatCannotBeWrittenDoesNotOpenForWriting) {

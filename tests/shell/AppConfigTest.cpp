@@ -71,7 +71,8 @@ TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     const std::vector<std::pair<std::string, TRegValue>> expected = {
         {"Version", Sz("0.9.18")},    {"CheckUpdate", Dword(1)},
         {"VerifyURL", Sz("http://")}, {"VerifyEnabled", Dword(0)},
-        {"CheckInterval", Sz("300")}, {"LogFile", Sz(ExecutableDir() + "/QRV.log")},
+        {"CheckInterval", Sz("300")},
+        {"LogFile", Sz(ResolveProgramDataDir(ExecutableDir()) + "/QRV.log")},
         {"LogEnabled", Dword(1)},     {"BalloonLevel", Sz("3")},
         {"HotkeyEnabled", Dword(0)},  {"Language", Sz("en")},
     };
@@ -89,7 +90,7 @@ TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     EXPECT_EQ(c.VerifyURL, "http://");
     EXPECT_FALSE(c.VerifyEnabled);
     EXPECT_EQ(c.CheckInterval, 300);
-    EXPECT_EQ(c.LogFile, ExecutableDir() + "/QRV.log");
+    EXPECT_EQ(c.LogFile, ResolveProgramDataDir(ExecutableDir()) + "/QRV.log");
     EXPECT_TRUE(c.LogEnabled);
     EXPECT_EQ(c.BalloonLevel, 3);
     EXPECT_FALSE(c.HotkeyEnabled);
@@ -406,6 +407,7 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
     // A user who may not write the machine-wide folder.
     std::filesystem::remove(user);
     ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
     EXPECT_EQ(qrv::test::AsOrdinaryUser({dir_ + "/home", dir_ + "/home/autostart"}, [&] {
                   std::string faults;
                   const auto check = [&faults](bool ok, const char* what) {
@@ -420,7 +422,9 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
                   return faults;
               }),
               "");
+    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0755), 0);
     std::filesystem::remove(AutostartFilePath());
+    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
     EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [&] {
                   SetAutostart(false);
                   return std::string(std::filesystem::exists(user) ? "user entry kept; " : "") +

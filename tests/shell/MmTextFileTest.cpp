@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -79,6 +81,11 @@ TEST_P(MmTextFileOpen, FollowsTheModeRules) {
     std::string expected = c.Error;
     if (const auto at = expected.find("$F"); at != std::string::npos) {
         expected.replace(at, 2, file.FileName);
+    }
+    // The kernel refuses a read-only /proc file to an ordinary user before root's EINVAL.
+    if (const auto at = expected.find("Invalid argument");
+        at != std::string::npos && c.File == "/proc/version" && ::geteuid() != 0) {
+        expected.replace(at, std::string("Invalid argument").size(), "Permission denied");
     }
     EXPECT_EQ(error, expected);
     EXPECT_EQ(file.OpenMode(), c.After);
