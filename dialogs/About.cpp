@@ -26,7 +26,7 @@ TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(RenderPicture(QString::fromLatin1(PictureHeaderLogo), QSize(143, 60)));
 
-    Label1 = AddLabel("Label1", "Quorvane 0.9.18", QRect(12, 112, 192, 22));
+    Label1 = AddLabel("Label1", "Quorvane " QRV_VERSION, QRect(12, 112, 192, 22));
     QFont productFont(QStringLiteral("Concielian Condensed"));
     productFont.setPixelSize(20);
     Label1->setFont(productFont);

@@ -14,7 +14,7 @@ namespace qrv::platform {
 
 namespace {
 
-constexpr const char* LockName = "Ostrelle.Quorvane.0.9";
+constexpr const char* LockName = "Ostrelle.Quorvane." QRV_VERSION_SHORT;
 
 std::mutex LockMutex;
 int LockFd = -1; // kept open (and locked) until the process ends

@@ -8,7 +8,7 @@
 
 namespace qrv::shell {
 
-inline constexpr char kVersion[] = "0.9.18";
+inline constexpr char kVersion[] = QRV_VERSION;
 inline constexpr char kConfigKey[] = "Software\\Ostrelle\\Quorvane";
 
 // The in-memory configuration, named after the registry values.

@@ -49,7 +49,7 @@ using engine::TServerAction;
 
 namespace {
 
-constexpr char kCaption[] = "Quorvane 0.9.18";
+constexpr char kCaption[] = "Quorvane " QRV_VERSION;
 constexpr char kHotkeyAtomName[] = "HotkeyShow";
 constexpr int kClientWidth = 570;
 constexpr int kClientHeight = 305;

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
                              "windows (offscreen).\n");
     }
     // The X11 class of our windows; what the desktop and the instance test know us by.
-    TQRVApplication::setApplicationName(QStringLiteral("Ostrelle.Quorvane.0.9"));
+    TQRVApplication::setApplicationName(QStringLiteral("Ostrelle.Quorvane." QRV_VERSION_SHORT));
     TQRVApplication::setQuitOnLastWindowClosed(false);
     if (TQRVApplication::platformName() == QStringLiteral("offscreen")) {
         // Nobody can answer a box there: each gets its safe answer and its text goes to stderr.
