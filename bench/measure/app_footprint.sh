@@ -12,23 +12,9 @@ IDLE=${IDLE_SECONDS:-30}
 TITLE='^Quorvane 0\.9\.18$'
 [ -x "$PROGRAM" ] || { echo "no program at $PROGRAM" >&2; exit 1; }
 
-WORK=$(mktemp -d /tmp/qrv-measure-XXXXXX)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# A private X server (it picks a free display number) and a tray host.
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$WORK/display")
-trayer --edge bottom --align right --SetDockType true >/dev/null 2>&1 &
-PIDS+=($!)
+# shellcheck source=session.sh
+. "$HERE/session.sh"
+start_session qrv-measure
 sleep 1
 
 kb() { awk -v f="$2:" '$1 == f { print $2 }' "/proc/$1/smaps_rollup"; }

@@ -18,22 +18,9 @@ EVERY=${3:-50}
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$NGINX" ] || { echo "needs nginx (nginx-light)" >&2; exit 1; }
 
-WORK=$(mktemp -d /tmp/qrv-soak-XXXXXX)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$WORK/display")
-trayer --edge bottom --align right --SetDockType true >/dev/null 2>&1 &
-PIDS+=($!)
+# shellcheck source=session.sh
+. "$HERE/session.sh"
+start_session qrv-soak
 
 # The servers: one nginx on a free loopback port.
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null || echo 18431)

@@ -9,22 +9,9 @@ ROOT=$(cd "$HERE/../.." && pwd)
 PROGRAM=${1:-$ROOT/build/H2-rel/shell/app/quorvane}
 OUT=${2:-$ROOT/docs}
 [ -x "$PROGRAM" ] || { echo "no program at $PROGRAM" >&2; exit 1; }
-WORK=$(mktemp -d /tmp/qrv-shots-XXXXXX)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$WORK/display")
-trayer --edge bottom --align right --SetDockType true >/dev/null 2>&1 &
-PIDS+=($!)
+# shellcheck source=session.sh
+. "$HERE/session.sh"
+start_session qrv-shots
 
 # The loopback server: an answer, a missing page, a slow answer.
 python3 - "$WORK/port" >/dev/null 2>&1 <<'PY' &
