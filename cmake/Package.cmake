@@ -22,9 +22,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QRV_VENDOR_URL}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# The toolkit's own texts (box buttons, context menus) in the user's language.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The toolkit's X11 and Wayland platforms: a Wayland-only session has no X server to fall back on.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland")
+# The toolkit's own texts (box buttons, context menus) in the user's language; a Tahoma with the
+# metrics the windows were laid out for.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-wine")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "website availability monitor in the notification area
 Quorvane keeps a list of web servers and checks every active one in turn at a
 set interval: it measures the load time, compares the page with the expected

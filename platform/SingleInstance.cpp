@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,6 +20,7 @@ constexpr const char* LockName = "Ostrelle.Quorvane." QRV_VERSION_SHORT;
 
 std::mutex LockMutex;
 int LockFd = -1; // kept open (and locked) until the process ends
+std::string LockPath; // the lock file we hold, or the one another instance holds
 
 } // namespace
 
@@ -75,8 +78,10 @@ bool AcquireSingleInstance() {
     for (const std::string& path : paths) {
         switch (TryLockFile(path, LockFd)) {
         case TLock::Taken:
+            LockPath = path;
             return true;
         case TLock::Held:
+            LockPath = path;
             return false;
         case TLock::Unusable:
             break; // the next place
@@ -86,6 +91,106 @@ bool AcquireSingleInstance() {
     std::fprintf(stderr, "Quorvane: no instance lock could be taken (%s); running without one.\n",
                  paths.front().c_str());
     return true;
+}
+
+namespace {
+
+std::string SocketPath() {
+    std::lock_guard guard(LockMutex);
+    if (LockPath.size() < 5) {
+        return {};
+    }
+    return LockPath.substr(0, LockPath.size() - 5) + ".sock";
+}
+
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    return true;
+}
+
+} // namespace
+
+int ListenForSecondStarts() {
+    const std::string path = SocketPath();
+    sockaddr_un address{};
+    if (!SocketAddress(path, address)) {
+        return -1;
+    }
+    // We hold the lock, so a socket of ours found there is an ended instance's; anything else
+    // (another user's file in a shared folder) is left alone and the door stays shut.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid() || ::unlink(path.c_str()) != 0) {
+            return -1;
+        }
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    // Made 0600 from the start: fchmod does not apply to a socket's file.
+    const mode_t old = ::umask(0177);
+    const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    ::umask(old);
+    if (bound != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void CloseSecondStartDoor(int fd) {
+    if (fd < 0) {
+        return;
+    }
+    ::close(fd);
+    ::unlink(SocketPath().c_str());
+}
+
+bool AcceptSecondStarts(int fd) {
+    bool knocked = false;
+    for (;;) {
+        const int peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return knocked; // EAGAIN: none waiting any more
+        }
+        ucred credentials{};
+        socklen_t size = sizeof(credentials);
+        if (::getsockopt(peer, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+            credentials.uid == ::getuid()) {
+            knocked = true;
+        }
+        ::close(peer);
+    }
+}
+
+bool KnockOnRunningInstance() {
+    const std::string path = SocketPath();
+    sockaddr_un address{};
+    struct stat st {};
+    if (!SocketAddress(path, address) || ::lstat(path.c_str(), &st) != 0 ||
+        !S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) {
+        return false;
+    }
+    // Non-blocking: an instance too busy to take knocks must not hold the second start up.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    } while (rc != 0 && errno == EINTR);
+    ::close(fd);
+    return rc == 0;
 }
 
 } // namespace qrv::platform

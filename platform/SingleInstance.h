@@ -17,4 +17,18 @@ std::vector<std::string> SingleInstanceLockPaths();
 // true.
 bool AcquireSingleInstance();
 
+// The running instance's door for a second start: a Unix socket beside the lock file (".sock"
+// for ".lock"), reachable by this user only. A second start knocks; the running instance shows
+// its window, which would otherwise be lost for good where no tray brings it back.
+//
+// Opens the socket (non-blocking, close-on-exec) in the instance that holds the lock; -1 where
+// it cannot. A socket file left by an instance that ended is replaced.
+int ListenForSecondStarts();
+// Closes the door and removes its socket file (at the end of the instance).
+void CloseSecondStartDoor(int fd);
+// Takes every waiting knock from `fd`; true when one came from a process of this user.
+bool AcceptSecondStarts(int fd);
+// From a second start (AcquireSingleInstance gave false): knocks; false when nobody answered.
+bool KnockOnRunningInstance();
+
 } // namespace qrv::platform

@@ -4,9 +4,10 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config gettext
-  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libxcb1-dev
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils
+  dbus-daemon sway wtype fonts-wine
   qt6-translations-l10n
   nginx-light curl libxml2-utils
   dpkg-dev desktop-file-utils appstream lintian

@@ -762,6 +762,14 @@ void TMainForm::TrayIconDblClick() {
     }
 }
 
+void TMainForm::SecondStart() {
+    if (isHidden()) {
+        actionShowExecute();
+    }
+    raise();
+    activateWindow();
+}
+
 void TMainForm::HotKeyPressed(int id) {
     if (hotkeyId_ <= 0 || id != hotkeyId_) {
         return;

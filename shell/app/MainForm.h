@@ -92,6 +92,8 @@ public:
     void actionHelpContextExecute();
     void actionHelpAboutExecute();
     void TrayIconDblClick();
+    // A second start of the program: the window comes back (and to the front).
+    void SecondStart();
     void HotKeyPressed(int id);
     void buttonWarningClick();
 

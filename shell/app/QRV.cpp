@@ -3,12 +3,14 @@
 #include "i18n/Translate.h"
 #include "i18n/qt/ToolkitTranslation.h"
 #include "platform/SingleInstance.h"
+#include "platform/qt/DesktopNotifier.h"
 #include "shell/app/Application.h"
 #include "shell/app/EndSignals.h"
 #include "shell/app/MessageBox.h"
 #include "shell/app/Program.h"
 
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -30,8 +32,10 @@ bool Empty(const char* name) {
 int main(int argc, char** argv) {
     using namespace qrv::gui;
 
-    // A second start ends at once, even while the first instance runs hidden in the tray.
+    // A second start ends at once, even while the first instance runs hidden in the tray; it
+    // only asks that instance to show its window, which no tray may be there to bring back.
     if (!qrv::platform::AcquireSingleInstance()) {
+        qrv::platform::KnockOnRunningInstance();
         return 0;
     }
     // Without a display Qt would abort; run on the offscreen platform instead, also when a
@@ -55,6 +59,8 @@ int main(int argc, char** argv) {
     }
     // The X11 class of our windows; what the desktop and the instance test know us by.
     TQRVApplication::setApplicationName(QStringLiteral("Ostrelle.Quorvane." QRV_VERSION_SHORT));
+    // What a Wayland compositor matches our windows to the desktop entry (and its icon) by.
+    TQRVApplication::setDesktopFileName(QString::fromLatin1(qrv::platform::kDesktopEntryName));
     TQRVApplication::setQuitOnLastWindowClosed(false);
     if (TQRVApplication::platformName() == QStringLiteral("offscreen")) {
         // Nobody can answer a box there: each gets its safe answer and its text goes to stderr.
@@ -94,6 +100,16 @@ int main(int argc, char** argv) {
         // window refuses, which would keep the program running after Quit or an end signal.
         QObject::connect(mainForm, &TMainForm::Closed, &app, [] { TQRVApplication::exit(0); });
         mainForm->show();
+        const int door = qrv::platform::ListenForSecondStarts();
+        std::unique_ptr<QSocketNotifier> knocks;
+        if (door >= 0) {
+            knocks = std::make_unique<QSocketNotifier>(door, QSocketNotifier::Read);
+            QObject::connect(knocks.get(), &QSocketNotifier::activated, mainForm, [mainForm, door] {
+                if (qrv::platform::AcceptSecondStarts(door)) {
+                    Guarded([mainForm] { mainForm->SecondStart(); });
+                }
+            });
+        }
         if (endPending) {
             QTimer::singleShot(0, mainForm,
                                [mainForm] { Guarded([mainForm] { mainForm->actionQuitExecute(); }); });
@@ -102,6 +118,8 @@ int main(int argc, char** argv) {
         // Closing the windows closes the list, which saves it when it changed; every thread of
         // ours has ended by then.
         mainForm = nullptr;
+        knocks.reset();
+        qrv::platform::CloseSecondStartDoor(door);
         program.reset();
     }
     return 0;

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPoint>
 
 #include <memory>
 #include <optional>
@@ -13,8 +14,12 @@
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
-class QTimer;
 class QWidget;
+
+namespace qrv::platform {
+class TDesktopNotifier;
+class TStatusNotifierItem;
+} // namespace qrv::platform
 
 namespace qrv::gui {
 
@@ -31,8 +36,9 @@ inline constexpr int kBalloonMinMs = 10000;
 std::string ApplicationTitle(const std::string& executablePath);
 
 // Owner of the tray icon `TrayIcon`. It keeps its picture, hint and last balloon whether or not
-// a notification area exists, checks for one (a tray host may start after us) and degrades
-// quietly where there is none.
+// a notification area exists. It shows them as a status-notifier item where such a host runs
+// (now or later), else in an XEmbed notification area; balloons become desktop notifications
+// wherever no XEmbed area shows them, so that they reach the user even with no tray at all.
 class TTrayIcon : public QObject {
     Q_OBJECT
 public:
@@ -65,21 +71,29 @@ public:
     std::string ShownHint() const;
 
 Q_SIGNALS:
+    // The system's double-click on the icon: an XEmbed icon's double-click, or a status-notifier
+    // host's activation of the item.
     void DoubleClicked();
 
 private:
     class TBalloonWindow;
+    class TMenuWindow;
 
-    void PollTray();
+    void MakeXEmbedIcon();
+    void HostChanged(bool hosted);
+    void ShowMenuAt(QPoint at);
 
     std::vector<QIcon> images_;
+    // The toolkit's icon, used for an XEmbed notification area (and, never shown, offscreen).
     QSystemTrayIcon* icon_ = nullptr;
+    platform::TStatusNotifierItem* sni_ = nullptr;
+    platform::TDesktopNotifier* notifier_ = nullptr;
+    QMenu* menu_ = nullptr;
     std::unique_ptr<TBalloonWindow> balloonWindow_;
-    QTimer* poll_ = nullptr;
+    std::unique_ptr<TMenuWindow> menuWindow_;
     int imageIndex_ = 0;
     std::string hint_;
     std::optional<TBalloon> lastBalloon_;
-    bool available_ = false;
 };
 
 } // namespace qrv::gui

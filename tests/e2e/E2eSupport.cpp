@@ -257,7 +257,7 @@ std::string ReadFile(const fs::path& path) {
 
 // ---------------------------------------------------------------------------------------------
 
-TXSession::TXSession() {
+TXSession::TXSession(bool trayHost) : trayHost_(trayHost) {
     // Other X servers may be starting at the same moment; try again on a collision.
     for (int attempt = 0; attempt < 3 && !Ok(); ++attempt) {
         trayer_.Kill();
@@ -296,6 +296,10 @@ void TXSession::Launch() {
         return;
     }
     display_ = std::atoi(number.c_str());
+    if (!trayHost_) {
+        trayReady_ = true;
+        return;
+    }
     // The tray host's first start on a busy machine can be slow (its toolkit builds caches), and
     // killing it half-way only makes the next start as slow: it gets one long bound, and is
     // started again only when it has ended.
@@ -447,6 +451,62 @@ bool TXSession::Screenshot(unsigned long window, const fs::path& png) {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+TBusSession::TBusSession(const std::vector<std::string>& peerArgs) {
+    std::string pattern = (fs::temp_directory_path() / "qrv-e2e-bus-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return;
+    }
+    dir_ = pattern;
+    const fs::path socket = dir_ / "bus";
+    std::vector<std::string> env = SanitizerOptions();
+    env.push_back("PATH=" + std::string(std::getenv("PATH") != nullptr ? std::getenv("PATH") : ""));
+    daemon_ = TProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                        "--address=unix:path=" + socket.string()},
+                       env, (dir_ / "daemon.txt").string());
+    if (!WaitUntil([&] { return fs::exists(socket); }, 20000)) {
+        return;
+    }
+    address_ = "unix:path=" + socket.string();
+    std::vector<std::string> argv{QRV_DESKTOP_PEER};
+    argv.insert(argv.end(), peerArgs.begin(), peerArgs.end());
+    env.push_back(Environment());
+    peer_ = TProcess(argv, env, (dir_ / "peer.txt").string());
+    peerReady_ = WaitUntil(
+        [&] {
+            return RunCommand({"dbus-send", "--session", "--print-reply", "--dest=qrv.test.DesktopPeer",
+                               "/Peer", "qrv.test.DesktopPeer.Items"},
+                              {Environment()}, 5000)
+                       .Status == 0;
+        },
+        20000);
+}
+
+TBusSession::~TBusSession() {
+    peer_.Kill();
+    daemon_.Kill();
+    std::error_code ignored;
+    if (!dir_.empty()) {
+        fs::remove_all(dir_, ignored);
+    }
+}
+
+std::string TBusSession::Peer(const std::string& method) {
+    const TRunResult result =
+        RunCommand({"dbus-send", "--session", "--print-reply=literal", "--dest=qrv.test.DesktopPeer",
+                    "/Peer", "qrv.test.DesktopPeer." + method},
+                   {Environment()}, 10000);
+    if (result.Status != 0) {
+        return "dbus-send failed: " + result.Output;
+    }
+    // "   text\n": the literal reply, indented.
+    std::string text = result.Output;
+    text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
 
 TInstall::TInstall(TXSession& session) : session_(session) {
     std::string pattern = (fs::temp_directory_path() / "qrv-e2e-XXXXXX").string();

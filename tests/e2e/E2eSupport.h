@@ -62,10 +62,11 @@ bool WaitUntil(const std::function<bool()>& done, int ms);
 
 std::string ReadFile(const fs::path& path);
 
-// An X display of our own with a tray host on it, for the life of the object.
+// An X display of our own, with an XEmbed tray host on it unless told otherwise, for the life of
+// the object.
 class TXSession {
 public:
-    TXSession();
+    explicit TXSession(bool trayHost = true);
     ~TXSession();
     bool Ok() const { return display_ >= 0 && trayReady_; }
     const std::string& Problem() const { return problem_; }
@@ -93,10 +94,33 @@ private:
     void Launch();
 
     int display_ = -1;
+    bool trayHost_ = true;
     bool trayReady_ = false;
     std::string problem_;
     TProcess xvfb_;
     TProcess trayer_;
+};
+
+// A session bus of our own (dbus-daemon) with the desktop's side of it (qrv_desktop_peer: a
+// status-notifier watcher and host, a notification server, as asked), for the life of the
+// object.
+class TBusSession {
+public:
+    // `peerArgs`: "--watcher", "--watcher-after-ms N", "--notifications".
+    explicit TBusSession(const std::vector<std::string>& peerArgs);
+    ~TBusSession();
+    bool Ok() const { return !address_.empty() && peerReady_; }
+    // "DBUS_SESSION_BUS_ADDRESS=…", for the program's environment.
+    std::string Environment() const { return "DBUS_SESSION_BUS_ADDRESS=" + address_; }
+    // Calls a method of the peer (Items, Inspect, Activate, ContextMenu, Notices); its answer.
+    std::string Peer(const std::string& method);
+
+private:
+    fs::path dir_;
+    std::string address_;
+    bool peerReady_ = false;
+    TProcess daemon_;
+    TProcess peer_;
 };
 
 // One installation of the program: a folder holding a copy of the executable, its list and its
