@@ -3,6 +3,7 @@
 #include "i18n/Translate.h"
 #include "i18n/qt/WindowTranslation.h"
 #include "shell/app/MessageBox.h"
+#include "shell/app/WindowFonts.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -35,9 +36,7 @@ QLabel* TFixedDialog::AddLabel(const char* name, const char* text, QRect designe
 
 void TFixedDialog::FitLabels() {
     for (const auto& [label, designed] : labels_) {
-        const QSize hint = label->sizeHint();
-        label->resize(std::max(designed.width(), hint.width()),
-                      std::max(designed.height(), hint.height()));
+        FitLabel(label, designed);
     }
 }
 

@@ -30,8 +30,8 @@ protected:
     // re-exposures of a shown window).
     virtual void FormShow() {}
 
-    // A label at a designed place that widens (never narrows) to fit its text, as the
-    // designed labels size themselves to their text.
+    // A label at a designed place that widens (never narrows) to fit its text, as the designed
+    // labels size themselves to their text, up to the control beside it (FitLabel).
     QLabel* AddLabel(const char* name, const char* text, QRect designed);
     void FitLabels();
 

@@ -8,6 +8,7 @@
 #include "shell/app/EndSignals.h"
 #include "shell/app/MessageBox.h"
 #include "shell/app/Program.h"
+#include "shell/app/WindowFonts.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     }
 
     TQRVApplication app(argc, argv);
+    LoadWindowFonts();
     // The toolkit's own texts (box buttons, context menus) in the system's language.
     qrv::i18n::InstallToolkitTranslation(app);
     if (displayNamed && TQRVApplication::platformName() == QStringLiteral("offscreen")) {

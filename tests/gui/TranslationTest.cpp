@@ -16,8 +16,12 @@
 #include "shell/AppConfig.h"
 #include "shell/app/ServerGrid.h"
 #include "shell/app/TrayIcon.h"
+#include "shell/app/WindowFonts.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -158,6 +162,77 @@ TEST_F(TranslationTest, TrayHintKeepsTheLastOutcomeAcrossLanguageChanges) {
         SaveLanguage(form, language);
         EXPECT_EQ(form.TrayIcon->Hint(), outcome) << language;
         EXPECT_EQ(form.TrayIcon->ShownHint(), outcome) << language;
+    }
+}
+
+// Where a text of `window` is cut off, runs into a control beside it or past the window's edge.
+std::vector<std::string> Collisions(QWidget* window) {
+    std::vector<std::string> found;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && !label->wordWrap()) {
+            text = label->text();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            text = button->text();
+        }
+        QWidget* parent = widget->parentWidget();
+        if (text.isEmpty() || widget->isHidden() || parent == nullptr || parent->isHidden() ||
+            widget->isWindow()) {
+            continue;
+        }
+        const std::string what = widget->objectName().toStdString() + " \"" +
+                                 text.toStdString() + "\" (" + window->objectName().toStdString() +
+                                 ")";
+        const QRect at = widget->geometry();
+        // A push button's size hint has a style minimum; its text needs only itself and a frame.
+        const int needs = qobject_cast<QPushButton*>(widget) != nullptr
+                              ? widget->fontMetrics().size(Qt::TextShowMnemonic, text).width() + 8
+                              : widget->sizeHint().width();
+        if (needs > at.width()) {
+            found.push_back(what + " cut off: needs " + std::to_string(needs) + " px, has " +
+                            std::to_string(at.width()));
+        }
+        if (at.right() >= parent->width()) {
+            found.push_back(what + " runs past the edge");
+        }
+        for (QObject* child : parent->children()) {
+            auto* other = qobject_cast<QWidget*>(child);
+            if (other != nullptr && other != widget && !other->isHidden() && !other->isWindow() &&
+                other->geometry().intersects(at) && other->geometry().left() > at.left()) {
+                found.push_back(what + " runs into " + other->objectName().toStdString());
+            }
+        }
+    }
+    return found;
+}
+
+// In every shipped language, with the Tahoma the windows were laid out for and with the wider
+// font that stands in for it where fonts-wine is missing.
+TEST_F(TranslationTest, EveryTextFitsBesideItsControlInEveryLanguage) {
+    WriteList({{"a"}});
+    for (const bool tahoma : {false, true}) {
+        const std::vector<int> fonts = tahoma ? gui::LoadWindowFonts() : std::vector<int>();
+        if (tahoma && fonts.empty()) {
+            GTEST_SKIP() << "fonts-wine is not installed";
+        }
+        for (const std::string& language : i18n::ListLanguages()) {
+            SCOPED_TRACE(language + (tahoma ? " with Tahoma" : " without Tahoma"));
+            WriteConfig({{"Language", language, {}}});
+            gui::TMainForm& form = Start();
+            form.show();
+            std::vector<QWidget*> windows{&form, &Program().FormSettings(), &Program().FormServers(),
+                                          &Program().FormAbout(), &Program().FormUpdate()};
+            for (QWidget* window : windows) {
+                window->show();
+                QApplication::processEvents();
+                EXPECT_EQ(Collisions(window), std::vector<std::string>());
+                window->hide();
+            }
+            Stop();
+        }
+        for (const int id : fonts) {
+            QFontDatabase::removeApplicationFont(id);
+        }
     }
 }
 
