@@ -44,8 +44,11 @@ int main(int argc, char** argv) {
     // choice is Qt's own: Wayland in a Wayland session, X11 otherwise.
     const bool displayNamed = !Empty("DISPLAY") || !Empty("WAYLAND_DISPLAY");
     if (Empty("QT_QPA_PLATFORM")) {
+        // A Wayland session, or a Wayland display with no X server beside it.
         const char* session = std::getenv("XDG_SESSION_TYPE");
-        const bool wayland = session != nullptr && std::string_view(session) == "wayland";
+        const bool wayland = !Empty("WAYLAND_DISPLAY") &&
+                             (Empty("DISPLAY") ||
+                              (session != nullptr && std::string_view(session) == "wayland"));
         ::setenv("QT_QPA_PLATFORM",
                  !displayNamed ? "offscreen" : wayland ? "wayland;xcb;offscreen" : "xcb;offscreen",
                  1);

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -638,6 +639,41 @@ void WriteServerList(const fs::path& path, const std::vector<TListServer>& serve
         list.Post();
     }
     list.SaveToFile(path.string());
+}
+
+std::vector<std::string> Plain() { return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}; }
+
+TUser OrdinaryUser(const std::string& name) {
+    if (::getpwnam(name.c_str()) == nullptr) {
+        RunCommand({"useradd", "--create-home", "--shell", "/bin/sh", name}, Plain());
+    }
+    const passwd* entry = ::getpwnam(name.c_str());
+    if (entry == nullptr) {
+        return {};
+    }
+    TUser user{name, entry->pw_uid, entry->pw_gid, entry->pw_dir, {}};
+    for (const fs::path& gone : {user.Home / ".config/Ostrelle", user.Home / ".local/share/Ostrelle",
+                                 user.Home / ".config/autostart"}) {
+        fs::remove_all(gone);
+    }
+    user.Runtime = fs::temp_directory_path() / ("qrv-e2e-runtime-" + std::to_string(user.Uid));
+    fs::remove_all(user.Runtime);
+    fs::create_directories(user.Runtime);
+    ::chown(user.Runtime.c_str(), user.Uid, user.Gid);
+    ::chmod(user.Runtime.c_str(), 0700);
+    return user;
+}
+
+std::vector<std::string> TUser::As(const std::vector<std::string>& argv) const {
+    std::vector<std::string> all{"/usr/bin/setpriv", "--reuid=" + std::to_string(Uid),
+                                 "--regid=" + std::to_string(Gid), "--init-groups"};
+    all.insert(all.end(), argv.begin(), argv.end());
+    return all;
+}
+
+unsigned FileMode(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
 } // namespace qrv::e2e

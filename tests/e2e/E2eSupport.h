@@ -183,6 +183,28 @@ protected:
 
 void WriteServerList(const fs::path& path, const std::vector<TListServer>& servers);
 
+// An ordinary user made for the tests (needs root to make), with a private runtime folder.
+struct TUser {
+    std::string Name;
+    uid_t Uid = 0;
+    gid_t Gid = 0;
+    fs::path Home;
+    fs::path Runtime;
+
+    fs::path Settings() const { return Home / ".config/Ostrelle/Quorvane.reg"; }
+    fs::path Data() const { return Home / ".local/share/Ostrelle/Quorvane"; }
+    fs::path Autostart() const { return Home / ".config/autostart/Quorvane.desktop"; }
+    // `argv` run as this user (through setpriv).
+    std::vector<std::string> As(const std::vector<std::string>& argv) const;
+};
+
+// PATH and nothing else.
+std::vector<std::string> Plain();
+// The user `name`, made when missing, with the program's files removed from its home and an
+// empty runtime folder.
+TUser OrdinaryUser(const std::string& name);
+unsigned FileMode(const fs::path& path);
+
 // Answers every start-up box with Return until the main window is shown; its id or 0. The ids
 // of the boxes answered are added to `boxes`.
 unsigned long WaitForMainWindow(TXSession& session, int ms,

@@ -17,47 +17,6 @@ constexpr char kProgram[] = "/usr/bin/quorvane";
 constexpr char kDesktopEntry[] = "/usr/share/applications/" QRV_APP_ID ".desktop";
 constexpr char kMetainfo[] = "/usr/share/metainfo/" QRV_APP_ID ".metainfo.xml";
 
-struct TUser {
-    std::string Name;
-    uid_t Uid = 0;
-    gid_t Gid = 0;
-    fs::path Home;
-    fs::path Runtime;
-
-    fs::path Settings() const { return Home / ".config/Ostrelle/Quorvane.reg"; }
-    fs::path Data() const { return Home / ".local/share/Ostrelle/Quorvane"; }
-    fs::path Autostart() const { return Home / ".config/autostart/Quorvane.desktop"; }
-};
-
-std::vector<std::string> Plain() { return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}; }
-
-// An ordinary user with a home and a private runtime folder, the program's files removed.
-TUser OrdinaryUser(const std::string& name) {
-    if (::getpwnam(name.c_str()) == nullptr) {
-        RunCommand({"useradd", "--create-home", "--shell", "/bin/sh", name}, Plain());
-    }
-    const passwd* entry = ::getpwnam(name.c_str());
-    if (entry == nullptr) {
-        return {};
-    }
-    TUser user{name, entry->pw_uid, entry->pw_gid, entry->pw_dir, {}};
-    for (const fs::path& gone : {user.Home / ".config/Ostrelle", user.Home / ".local/share/Ostrelle",
-                                 user.Home / ".config/autostart"}) {
-        fs::remove_all(gone);
-    }
-    user.Runtime = fs::temp_directory_path() / ("qrv-package-runtime-" + std::to_string(user.Uid));
-    fs::remove_all(user.Runtime);
-    fs::create_directories(user.Runtime);
-    ::chown(user.Runtime.c_str(), user.Uid, user.Gid);
-    ::chmod(user.Runtime.c_str(), 0700);
-    return user;
-}
-
-unsigned FileMode(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
-
 class PackageTest : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
@@ -122,9 +81,7 @@ protected:
         std::vector<std::string> env = SanitizerOptions();
         env.insert(env.end(), {"HOME=" + user.Home.string(), "DISPLAY=" + session_->Display(),
                                "XDG_RUNTIME_DIR=" + user.Runtime.string()});
-        return TProcess({"/usr/bin/setpriv", "--reuid=" + std::to_string(user.Uid),
-                         "--regid=" + std::to_string(user.Gid), "--init-groups", kProgram},
-                        env, output.string());
+        return TProcess(user.As({kProgram}), env, output.string());
     }
 
     static std::optional<int> Terminate(TProcess& program) {
