@@ -1,5 +1,7 @@
 #include "platform/qt/GlobalHotKey.h"
 
+#include "platform/qt/ShortcutPortal.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -32,6 +34,40 @@ std::uint16_t GlobalAddAtom(const std::string& name) {
         return 0; // the table is full
     atoms.emplace(key, static_cast<std::uint16_t>(next));
     return static_cast<std::uint16_t>(next);
+}
+
+bool TGlobalHotKey::RegisterThroughPortal(int id, unsigned modifiers, unsigned virtualKey) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        PortalIds.count(id) != 0) {
+        return false;
+    }
+    // The shortcuts notation: modifiers, then the key's symbol name.
+    QString trigger;
+    if (modifiers & MOD_CONTROL)
+        trigger += QStringLiteral("CTRL+");
+    if (modifiers & MOD_ALT)
+        trigger += QStringLiteral("ALT+");
+    if (modifiers & MOD_SHIFT)
+        trigger += QStringLiteral("SHIFT+");
+    if (modifiers & MOD_WIN)
+        trigger += QStringLiteral("LOGO+");
+    if (virtualKey >= 'A' && virtualKey <= 'Z')
+        trigger += QChar(static_cast<char16_t>(virtualKey - 'A' + 'a'));
+    else if (virtualKey >= '0' && virtualKey <= '9')
+        trigger += QChar(static_cast<char16_t>(virtualKey));
+    else if (virtualKey >= 0x70 && virtualKey <= 0x7B)
+        trigger += QStringLiteral("F%1").arg(virtualKey - 0x70 + 1);
+    else
+        return false;
+    if (Portal == nullptr) {
+        if (!TShortcutPortal::Available())
+            return false;
+        Portal = new TShortcutPortal(this);
+        connect(Portal, &TShortcutPortal::Activated, this, &TGlobalHotKey::HotKeyPressed);
+    }
+    Portal->Bind(id, trigger, QStringLiteral("Show or hide the Quorvane window"));
+    PortalIds.insert(id);
+    return true;
 }
 
 #if QRV_HAVE_XCB
@@ -116,8 +152,10 @@ bool TGlobalHotKey::RegisterHotKey(int id, unsigned modifiers, unsigned virtualK
     if (Registered.count(id) != 0)
         return false;
     xcb_connection_t* connection = Connection();
+    if (connection == nullptr)
+        return RegisterThroughPortal(id, modifiers, virtualKey);
     const std::optional<xcb_keysym_t> sym = KeySymOf(virtualKey);
-    if (connection == nullptr || !sym)
+    if (!sym)
         return false;
     const xcb_window_t root = RootWindow(connection);
     const std::optional<xcb_keycode_t> code = KeyCodeOf(connection, *sym);
@@ -154,6 +192,10 @@ bool TGlobalHotKey::RegisterHotKey(int id, unsigned modifiers, unsigned virtualK
 }
 
 bool TGlobalHotKey::UnregisterHotKey(int id) {
+    if (PortalIds.erase(id) != 0) {
+        Portal->Unbind(id);
+        return true;
+    }
     const auto it = Registered.find(id);
     if (it == Registered.end())
         return false;
@@ -197,10 +239,14 @@ bool TGlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message
 
 TGlobalHotKey::TGlobalHotKey(QObject* parent) : QObject(parent) {}
 TGlobalHotKey::~TGlobalHotKey() = default;
-bool TGlobalHotKey::RegisterHotKey(int, unsigned, unsigned) {
-    return false;
+bool TGlobalHotKey::RegisterHotKey(int id, unsigned modifiers, unsigned virtualKey) {
+    return RegisterThroughPortal(id, modifiers, virtualKey);
 }
-bool TGlobalHotKey::UnregisterHotKey(int) {
+bool TGlobalHotKey::UnregisterHotKey(int id) {
+    if (PortalIds.erase(id) != 0) {
+        Portal->Unbind(id);
+        return true;
+    }
     return false;
 }
 void TGlobalHotKey::Ungrab(const THotKey&) {}

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace qrv::platform {
+
+class TShortcutPortal;
 
 // Modifier bits and virtual key codes as the hot key interface counts them.
 inline constexpr unsigned MOD_ALT = 1;
@@ -24,8 +27,9 @@ std::uint16_t GlobalAddAtom(const std::string& name);
 
 // System-wide hot keys through a passive key grab on the X11 root window. Every grab is made in
 // the four NumLock/CapsLock variants, and the lock bits are masked off when a press is matched.
-// Where Qt does not run on xcb (offscreen, Wayland) or another client holds the key, registration
-// fails quietly and returns false. Create it after QApplication, on the user-interface thread.
+// Where Qt does not run on xcb (Wayland), the desktop's global-shortcuts portal stands in when the
+// session offers it. Where neither can be had (offscreen, no portal) or another client holds the
+// key, registration fails quietly and returns false. Create it after QApplication, on the user-interface thread.
 // Keys: 'A'..'Z', '0'..'9' and F1..F12 (0x70..0x7B).
 class TGlobalHotKey : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
@@ -47,6 +51,8 @@ Q_SIGNALS:
     void HotKeyPressed(int id);
 
 private:
+    bool RegisterThroughPortal(int id, unsigned modifiers, unsigned virtualKey);
+
     struct THotKey {
         std::uint8_t KeyCode = 0;
         std::uint16_t Modifiers = 0; // X11 modifier mask
@@ -55,6 +61,8 @@ private:
 
     std::map<int, THotKey> Registered;
     bool FilterInstalled = false;
+    TShortcutPortal* Portal = nullptr;
+    std::set<int> PortalIds;
 };
 
 } // namespace qrv::platform

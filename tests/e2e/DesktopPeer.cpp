@@ -1,9 +1,9 @@
 // The desktop's side of the session bus for the end-to-end tests: a status-notifier watcher with a
-// host behind it, and a notification server, each only when asked for. It records what the
+// host behind it, a notification server and the global-shortcuts portal, each only when asked for. It records what the
 // program sends and reads the program's item as a panel would; the tests ask it through
 // qrv.test.DesktopPeer (with dbus-send).
 //
-//   qrv_desktop_peer [--watcher] [--watcher-after-ms N] [--notifications]
+//   qrv_desktop_peer [--watcher] [--watcher-after-ms N] [--notifications] [--portal]
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -20,6 +20,28 @@
 
 #include <cstdio>
 #include <cstring>
+
+// One shortcut the portal is asked to bind. Outside the anonymous namespace: the bus finds a
+// slot's argument types by their names.
+struct TShortcut {
+    QString Id;
+    QVariantMap Properties;
+};
+using TShortcuts = QList<TShortcut>;
+Q_DECLARE_METATYPE(TShortcut)
+
+QDBusArgument& operator<<(QDBusArgument& out, const TShortcut& shortcut) {
+    out.beginStructure();
+    out << shortcut.Id << shortcut.Properties;
+    out.endStructure();
+    return out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& in, TShortcut& shortcut) {
+    in.beginStructure();
+    in >> shortcut.Id >> shortcut.Properties;
+    in.endStructure();
+    return in;
+}
 
 namespace {
 
@@ -101,6 +123,94 @@ private:
     uint lastId_ = 0;
 };
 
+
+class TPortal;
+
+// A portal session; closing it releases its shortcuts.
+class TPortalSession : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+public:
+    TPortalSession(TPortal* portal, QString path);
+
+public Q_SLOTS:
+    void Close();
+
+private:
+    TPortal* portal_;
+    QString path_;
+};
+
+// The desktop portal's global shortcuts: every request is granted at once.
+class TPortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+    Q_PROPERTY(uint version READ Version)
+public:
+    QStringList Log;
+    QString Session;
+    QString Shortcut;
+
+    uint Version() const { return 1; }
+
+public Q_SLOTS:
+    QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message) {
+        const QString session = Path(QStringLiteral("session"), message,
+                                     options.value(QStringLiteral("session_handle_token")));
+        auto* closer = new TPortalSession(this, session);
+        QDBusConnection::sessionBus().registerObject(session, closer,
+                                                     QDBusConnection::ExportAllSlots);
+        return Respond(message, options, {{QStringLiteral("session_handle"),
+                                           QVariant::fromValue(QDBusObjectPath(session))}});
+    }
+    // Spelled out: the bus knows the list's type by this name, not by the alias.
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<TShortcut>& shortcuts,
+                                  const QString&, const QVariantMap& options,
+                                  const QDBusMessage& message) {
+        for (const TShortcut& shortcut : shortcuts) {
+            Session = session.path();
+            Shortcut = shortcut.Id;
+            Log.append(QStringLiteral("bind|id=%1|trigger=%2")
+                           .arg(shortcut.Id,
+                                shortcut.Properties.value(QStringLiteral("preferred_trigger"))
+                                    .toString()));
+        }
+        return Respond(message, options, {});
+    }
+
+private:
+    static QString Path(const QString& kind, const QDBusMessage& message, const QVariant& token) {
+        QString sender = message.service().mid(1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        return QStringLiteral("/org/freedesktop/portal/desktop/%1/%2/%3")
+            .arg(kind, sender, token.toString());
+    }
+    QDBusObjectPath Respond(const QDBusMessage& message, const QVariantMap& options,
+                            const QVariantMap& results) {
+        const QString request = Path(QStringLiteral("request"), message,
+                                     options.value(QStringLiteral("handle_token")));
+        // After the reply, as a portal answers once the user has decided.
+        QTimer::singleShot(0, this, [request, results] {
+            QDBusMessage response = QDBusMessage::createSignal(
+                request, QStringLiteral("org.freedesktop.portal.Request"),
+                QStringLiteral("Response"));
+            response << 0u << results;
+            QDBusConnection::sessionBus().send(response);
+        });
+        return QDBusObjectPath(request);
+    }
+};
+
+TPortalSession::TPortalSession(TPortal* portal, QString path)
+    : QObject(portal), portal_(portal), path_(std::move(path)) {}
+
+void TPortalSession::Close() {
+    portal_->Log.append(QStringLiteral("close"));
+    if (portal_->Session == path_) {
+        portal_->Session.clear();
+    }
+}
+
 struct TPixmap {
     int Width = 0;
     int Height = 0;
@@ -120,6 +230,7 @@ class TPeer : public QObject {
 public:
     TWatcher* Watcher = nullptr;
     TNotifications* Notifications = nullptr;
+    TPortal* Portal = nullptr;
 
 public Q_SLOTS:
     // The items registered, one per line.
@@ -175,6 +286,21 @@ public Q_SLOTS:
     // Clicks the first item (as a status-notifier host does, once per click).
     QString Activate() { return Call(QStringLiteral("Activate")); }
     QString ContextMenu() { return Call(QStringLiteral("ContextMenu")); }
+    // What the portal was asked, one per line.
+    QString Shortcuts() { return Portal != nullptr ? Portal->Log.join(QLatin1Char('\n')) : QString(); }
+    // The user presses the shortcut bound last (while its session is open).
+    QString PressShortcut() {
+        if (Portal == nullptr || Portal->Session.isEmpty()) {
+            return QStringLiteral("no shortcut bound");
+        }
+        QDBusMessage activated = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
+        activated << QVariant::fromValue(QDBusObjectPath(Portal->Session)) << Portal->Shortcut
+                  << qulonglong(0) << QVariantMap();
+        QDBusConnection::sessionBus().send(activated);
+        return QStringLiteral("ok");
+    }
     // Every Notify call so far, one per line.
     QString Notices() {
         return Notifications != nullptr ? Notifications->Log.join(QLatin1Char('\n')) : QString();
@@ -210,12 +336,15 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     bool watcher = false;
     bool notifications = false;
+    bool portal = false;
     int watcherAfterMs = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--watcher") == 0) {
             watcher = true;
         } else if (std::strcmp(argv[i], "--notifications") == 0) {
             notifications = true;
+        } else if (std::strcmp(argv[i], "--portal") == 0) {
+            portal = true;
         } else if (std::strcmp(argv[i], "--watcher-after-ms") == 0 && i + 1 < argc) {
             watcher = true;
             watcherAfterMs = std::atoi(argv[++i]);
@@ -234,6 +363,13 @@ int main(int argc, char** argv) {
         bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), peer.Notifications,
                            kExport);
         bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+    if (portal) {
+        qDBusRegisterMetaType<TShortcut>();
+        qDBusRegisterMetaType<TShortcuts>();
+        peer.Portal = new TPortal;
+        bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), peer.Portal, kExport);
+        bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
     }
     bus.registerObject(QStringLiteral("/Peer"), &peer, kExport);
     const auto startWatcher = [&peer, &bus] {

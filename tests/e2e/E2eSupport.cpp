@@ -453,17 +453,21 @@ bool TXSession::Screenshot(unsigned long window, const fs::path& png) {
 
 // ---------------------------------------------------------------------------------------------
 
-TBusSession::TBusSession(const std::vector<std::string>& peerArgs) {
+TBusSession::TBusSession(const std::vector<std::string>& peerArgs, const TUser* user)
+    : user_(user) {
     std::string pattern = (fs::temp_directory_path() / "qrv-e2e-bus-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         return;
     }
     dir_ = pattern;
+    if (user_ != nullptr && ::chown(dir_.c_str(), user_->Uid, user_->Gid) != 0) {
+        return;
+    }
     const fs::path socket = dir_ / "bus";
     std::vector<std::string> env = SanitizerOptions();
     env.push_back("PATH=" + std::string(std::getenv("PATH") != nullptr ? std::getenv("PATH") : ""));
-    daemon_ = TProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                        "--address=unix:path=" + socket.string()},
+    daemon_ = TProcess(As({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                           "--address=unix:path=" + socket.string()}),
                        env, (dir_ / "daemon.txt").string());
     if (!WaitUntil([&] { return fs::exists(socket); }, 20000)) {
         return;
@@ -472,15 +476,20 @@ TBusSession::TBusSession(const std::vector<std::string>& peerArgs) {
     std::vector<std::string> argv{QRV_DESKTOP_PEER};
     argv.insert(argv.end(), peerArgs.begin(), peerArgs.end());
     env.push_back(Environment());
-    peer_ = TProcess(argv, env, (dir_ / "peer.txt").string());
+    peer_ = TProcess(As(argv), env, (dir_ / "peer.txt").string());
     peerReady_ = WaitUntil(
         [&] {
-            return RunCommand({"dbus-send", "--session", "--print-reply", "--dest=qrv.test.DesktopPeer",
-                               "/Peer", "qrv.test.DesktopPeer.Items"},
+            return RunCommand(As({"dbus-send", "--session", "--print-reply",
+                                  "--dest=qrv.test.DesktopPeer", "/Peer",
+                                  "qrv.test.DesktopPeer.Items"}),
                               {Environment()}, 5000)
                        .Status == 0;
         },
         20000);
+}
+
+std::vector<std::string> TBusSession::As(const std::vector<std::string>& argv) const {
+    return user_ != nullptr ? user_->As(argv) : argv;
 }
 
 TBusSession::~TBusSession() {
@@ -494,8 +503,8 @@ TBusSession::~TBusSession() {
 
 std::string TBusSession::Peer(const std::string& method) {
     const TRunResult result =
-        RunCommand({"dbus-send", "--session", "--print-reply=literal", "--dest=qrv.test.DesktopPeer",
-                    "/Peer", "qrv.test.DesktopPeer." + method},
+        RunCommand(As({"dbus-send", "--session", "--print-reply=literal",
+                       "--dest=qrv.test.DesktopPeer", "/Peer", "qrv.test.DesktopPeer." + method}),
                    {Environment()}, 10000);
     if (result.Status != 0) {
         return "dbus-send failed: " + result.Output;
@@ -526,11 +535,13 @@ TInstall::~TInstall() {
     fs::remove_all(dir_, ignored);
 }
 
-void TInstall::WriteConfig(const std::vector<std::pair<std::string, std::string>>& texts,
-                           const std::vector<std::pair<std::string, unsigned>>& dwords) {
-    ::setenv("XDG_CONFIG_DIRS", (dir_ / "config").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (dir_ / "home-config").c_str(), 1);
-    shell::SetExecutablePathForTesting(Program().string());
+void WriteConfig(const fs::path& configDir, const fs::path& program,
+                 const std::vector<std::pair<std::string, std::string>>& texts,
+                 const std::vector<std::pair<std::string, unsigned>>& dwords) {
+    // Written as the machine-wide key of that folder, by the program's own code.
+    ::setenv("XDG_CONFIG_DIRS", configDir.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (configDir / "unused-user-config").c_str(), 1);
+    shell::SetExecutablePathForTesting(program.string());
     shell::WriteDefaultConfig();
     shell::SetExecutablePathForTesting("");
     auto key = platform::TRegistryKey::Create(shell::kConfigKey, true);

@@ -101,13 +101,17 @@ private:
     TProcess trayer_;
 };
 
+struct TUser;
+
 // A session bus of our own (dbus-daemon) with the desktop's side of it (qrv_desktop_peer: a
 // status-notifier watcher and host, a notification server, as asked), for the life of the
 // object.
 class TBusSession {
 public:
-    // `peerArgs`: "--watcher", "--watcher-after-ms N", "--notifications".
-    explicit TBusSession(const std::vector<std::string>& peerArgs);
+    // `peerArgs`: "--watcher", "--watcher-after-ms N", "--notifications", "--portal". With a
+    // `user`, the bus and the peer are that user's (a session bus admits its own user only).
+    explicit TBusSession(const std::vector<std::string>& peerArgs,
+                         const TUser* user = nullptr);
     ~TBusSession();
     bool Ok() const { return !address_.empty() && peerReady_; }
     // "DBUS_SESSION_BUS_ADDRESS=…", for the program's environment.
@@ -116,12 +120,21 @@ public:
     std::string Peer(const std::string& method);
 
 private:
+    std::vector<std::string> As(const std::vector<std::string>& argv) const;
+
+    const TUser* user_;
     fs::path dir_;
     std::string address_;
     bool peerReady_ = false;
     TProcess daemon_;
     TProcess peer_;
 };
+
+// The settings key in the configuration folder `configDir` (`<configDir>/Ostrelle/Quorvane.reg`):
+// the defaults a first start of `program` writes, then the given values (texts or DWORDs).
+void WriteConfig(const fs::path& configDir, const fs::path& program,
+                 const std::vector<std::pair<std::string, std::string>>& texts,
+                 const std::vector<std::pair<std::string, unsigned>>& dwords = {});
 
 // One installation of the program: a folder holding a copy of the executable, its list and its
 // log, plus a machine-wide configuration folder.
@@ -138,7 +151,9 @@ public:
 
     // The defaults a first start writes, then the given values (texts or DWORDs).
     void WriteConfig(const std::vector<std::pair<std::string, std::string>>& texts,
-                     const std::vector<std::pair<std::string, unsigned>>& dwords = {});
+                     const std::vector<std::pair<std::string, unsigned>>& dwords = {}) {
+        e2e::WriteConfig(dir_ / "config", Program(), texts, dwords);
+    }
 
     // Starts the program; extra environment entries ("NAME=value") are added or replace.
     TProcess Start(const std::vector<std::string>& extraEnv = {});

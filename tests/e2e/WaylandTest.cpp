@@ -63,11 +63,14 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
     }
 
-    // The program with only what a Wayland session gives it.
-    TProcess Start() {
+    // The program with only what a Wayland session gives it (and its bus, where there is one).
+    TProcess Start(const TBusSession* bus = nullptr) {
         std::vector<std::string> env = SanitizerOptions();
         env.insert(env.end(), {"HOME=" + user_.Home.string(), "WAYLAND_DISPLAY=" + display_,
                                "XDG_RUNTIME_DIR=" + user_.Runtime.string()});
+        if (bus != nullptr) {
+            env.push_back(bus->Environment());
+        }
         return TProcess(user_.As({(dir_ / "quorvane").string()}), env,
                         (dir_ / "output.txt").string());
     }
@@ -165,6 +168,42 @@ TEST_F(WaylandTest, FirstStartBoxesWindowCheckRunAndEndSignal) {
     EXPECT_NE(ReadFile(dir_ / "QRV.xml").find("Name=\"local\" Status=\"OK\" Result=\"OK\""),
               std::string::npos)
         << ReadFile(dir_ / "QRV.xml");
+}
+
+// The session bus of a Wayland desktop: its tray, its notifications, and the hot key through
+// the global-shortcuts portal, since no program may grab keys there.
+TEST_F(WaylandTest, TrayMenuAndHotKeyThroughTheDesktopsBus) {
+    TBusSession bus({"--watcher", "--notifications", "--portal"}, &user_);
+    ASSERT_TRUE(bus.Ok());
+    WriteConfig(user_.Home / ".config", dir_ / "quorvane", {}, {{"HotkeyEnabled", 1}});
+    WriteServerList(dir_ / "QRV.xml", {{"a", "http://127.0.0.1:1/", false}});
+    for (const fs::path& path : {user_.Home / ".config", user_.Home / ".config/Ostrelle",
+                                 user_.Settings(), dir_ / "QRV.xml"}) {
+        ASSERT_EQ(::chown(path.c_str(), user_.Uid, user_.Gid), 0) << path;
+    }
+    TProcess program = Start(&bus);
+    ASSERT_TRUE(WaitUntil([&] { return Shows(kMainWindow); }, 30000))
+        << ReadFile(dir_ / "output.txt");
+
+    ASSERT_TRUE(WaitUntil([&] { return bus.Peer("Shortcuts").find("bind|") != std::string::npos; },
+                          10000))
+        << bus.Peer("Shortcuts") << ReadFile(dir_ / "output.txt");
+    EXPECT_EQ(bus.Peer("Shortcuts"), "bind|id=hotkey-49152|trigger=CTRL+ALT+w");
+    EXPECT_EQ(bus.Peer("PressShortcut"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return !Shows(kMainWindow); }, 10000));
+    EXPECT_EQ(bus.Peer("PressShortcut"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return Shows(kMainWindow); }, 10000));
+
+    // The tray: a click toggles the window; a context request, which the host does not answer
+    // with a menu of its own, opens ours as a small window.
+    ASSERT_TRUE(WaitUntil([&] { return !bus.Peer("Items").empty(); }, 10000));
+    EXPECT_EQ(bus.Peer("Activate"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return !Shows(kMainWindow); }, 10000));
+    EXPECT_EQ(bus.Peer("ContextMenu"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return Shows("Quorvane [example.ostrelle.Quorvane]"); }, 10000))
+        << testing::PrintToString(Windows());
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(20000), 0);
 }
 
 } // namespace

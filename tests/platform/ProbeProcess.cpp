@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,15 +25,22 @@ void Say(const std::string& text) {
         ::_exit(98);
 }
 
-// lock-try: exit 0 when the instance lock was taken, 1 when refused. lock-hold: take it, say
-// 1 or 0, with QRV_PROBE_SPAWN start "<that> 60" and say its pid, then hold on until standard
-// input closes. argv: once QRV_PROBE_WAITFOR exists (when set), write our pid and arguments to
+// lock-try: exit 0 when the instance lock was taken, 1 when refused. lock-knock: refused, exit 0
+// when the running instance took the knock, 1 when not. lock-hold: take it, say 1 or 0, with
+// QRV_PROBE_SPAWN start "<that> 60" and say its pid, with QRV_PROBE_DOOR open the second-start
+// door and say "door" or "shut", then "knock" for every knock, until standard input closes. argv: once QRV_PROBE_WAITFOR exists (when set), write our pid and arguments to
 // QRV_PROBE_OUT.
 [[noreturn]] void RunProbe(const std::string& mode) {
     if (mode == "lock-try")
         ::_exit(platform::AcquireSingleInstance() ? 0 : 1);
+    if (mode == "lock-knock")
+        ::_exit(!platform::AcquireSingleInstance() && platform::KnockOnRunningInstance() ? 0 : 1);
     if (mode == "lock-hold") {
         Say(platform::AcquireSingleInstance() ? "1\n" : "0\n");
+        const int door = std::getenv("QRV_PROBE_DOOR") != nullptr ? platform::ListenForSecondStarts()
+                                                                  : -2;
+        if (door != -2)
+            Say(door >= 0 ? "door\n" : "shut\n");
         if (const char* prog = std::getenv("QRV_PROBE_SPAWN")) {
             std::string p = prog, arg = "60";
             char* argv[] = {p.data(), arg.data(), nullptr};
@@ -40,8 +48,18 @@ void Say(const std::string& text) {
             ::posix_spawnp(&pid, prog, nullptr, nullptr, argv, environ);
             Say(std::to_string(pid) + "\n");
         }
-        char c;
-        while (::read(0, &c, 1) > 0 || errno == EINTR) {
+        for (;;) {
+            pollfd fds[] = {{0, POLLIN, 0}, {door, POLLIN, 0}};
+            if (::poll(fds, door >= 0 ? 2 : 1, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (door >= 0 && (fds[1].revents & POLLIN) && platform::AcceptSecondStarts(door))
+                Say("knock\n");
+            char c;
+            if ((fds[0].revents & (POLLIN | POLLHUP)) && ::read(0, &c, 1) <= 0)
+                break;
         }
         ::_exit(0);
     }
