@@ -67,7 +67,7 @@ bool TFormAbout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormAbout::Label2Click() {
-    RunHandler([] { OpenVendorPage("about"); });
+    Guarded([] { OpenVendorPage("about"); });
 }
 
 void TFormAbout::Button1Click() {

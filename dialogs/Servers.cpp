@@ -127,7 +127,7 @@ void TFormServers::SetCaption(const std::string& text) {
 }
 
 void TFormServers::PrepareAdd() {
-    RunHandler([this] {
+    Guarded([this] {
         SetCaption("Add new server");
         editorMode_ = "add";
         editName->setText(Tr("New server name"));
@@ -149,7 +149,7 @@ void TFormServers::PrepareAdd() {
 }
 
 void TFormServers::PrepareEdit() {
-    RunHandler([this] {
+    Guarded([this] {
         if (mainForm_ != nullptr) {
             mainForm_->setEnabled(false);
         }
@@ -182,7 +182,7 @@ void TFormServers::checkboxResponseClick() {
 }
 
 void TFormServers::buttonOKClick() {
-    RunHandler([this] {
+    Guarded([this] {
         std::string errors;
         if (editName->text().isEmpty()) {
             errors += i18n::TranslateText("Enter server name") + "\r";
@@ -235,7 +235,7 @@ void TFormServers::buttonOKClick() {
 }
 
 void TFormServers::buttonCancelClick() {
-    RunHandler([this] { Resume(); });
+    Guarded([this] { Resume(); });
 }
 
 void TFormServers::Resume() {

@@ -135,7 +135,7 @@ TformSettings::TformSettings(std::function<void()> applySettings, QWidget* mainF
     // Language codes are not translated: the list is filled after the translation, once.
     comboLanguage->clear();
     std::vector<std::string> languages;
-    RunHandler([&] { languages = i18n::ListLanguages(); });
+    Guarded([&] { languages = i18n::ListLanguages(); });
     std::sort(languages.begin(), languages.end(), [](const std::string& a, const std::string& b) {
         return QString::fromStdString(a).compare(QString::fromStdString(b),
                                                  Qt::CaseInsensitive) < 0;
@@ -153,7 +153,7 @@ void TformSettings::FormShow() {
     if (mainForm_ != nullptr) {
         mainForm_->setEnabled(false);
     }
-    RunHandler([this] { LoadSettings(); });
+    Guarded([this] { LoadSettings(); });
 }
 
 void TformSettings::LoadSettings() {
@@ -203,7 +203,7 @@ void TformSettings::checkboxLogEnabledClick() {
 }
 
 void TformSettings::buttonSaveClick() {
-    RunHandler([this] {
+    Guarded([this] {
         std::string errors;
         if (checkboxVerifyEnabled->isChecked() && !StartsWithHttp(editVerifyURL->text())) {
             errors += i18n::TranslateText("Enter valid URL for verify") + "\r";
@@ -250,7 +250,7 @@ void TformSettings::buttonSaveClick() {
 }
 
 void TformSettings::buttonCancelClick() {
-    RunHandler([this] { Resume(); });
+    Guarded([this] { Resume(); });
 }
 
 void TformSettings::Resume() {

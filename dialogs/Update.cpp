@@ -68,7 +68,7 @@ void TFormUpdate::ShowNewVersion(const std::string& newest) {
 }
 
 void TFormUpdate::buttonDownloadClick() {
-    RunHandler([] { OpenVendorPage("update"); });
+    Guarded([] { OpenVendorPage("update"); });
     hide();
 }
 
@@ -223,7 +223,7 @@ void TUpdateCheck::ShowAnnounced() {
         }
     }
     if (newest) {
-        RunHandler([&] {
+        Guarded([&] {
             if (TFormUpdate* notice = form_ ? form_() : nullptr) {
                 notice->ShowNewVersion(*newest);
             }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs/DialogCommon.h"
+#include "shell/window/DialogCommon.h"
 
 #include <functional>
 #include <memory>

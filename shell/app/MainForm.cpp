@@ -16,7 +16,7 @@
 #include "shell/AppConfig.h"
 #include "shell/EventLog.h"
 #include "shell/app/Application.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 #include "shell/app/ServerGrid.h"
 #include "shell/app/TrayIcon.h"
 #include "shell/app/UiDispatcher.h"

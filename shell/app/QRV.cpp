@@ -6,9 +6,9 @@
 #include "platform/qt/DesktopNotifier.h"
 #include "shell/app/Application.h"
 #include "shell/app/EndSignals.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 #include "shell/app/Program.h"
-#include "shell/app/WindowFonts.h"
+#include "shell/window/WindowFonts.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>

@@ -2,7 +2,7 @@
 
 #include "dialogs/Servers.h"
 #include "engine/ServerList.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

@@ -4,7 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // The dialog tests run offscreen with a runtime folder and a configuration folder of their own,
 // whether started by ctest or by hand, and no message box may ever wait for a person.
 
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QApplication>
 

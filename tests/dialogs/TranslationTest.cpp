@@ -9,7 +9,7 @@
 #include "i18n/qt/WindowTranslation.h"
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QComboBox>
 #include <QLabel>

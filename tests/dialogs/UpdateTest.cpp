@@ -1,5 +1,5 @@
 #include "DialogTestSupport.h"
-#include "tests/engine/TestHttpServer.h"
+#include "TestHttpServer.h"
 
 #include "dialogs/Update.h"
 #include "dialogs/VendorLinks.h"

@@ -6,7 +6,7 @@
 
 #include "engine/ServerList.h"
 #include "shell/app/MainForm.h"
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 #include "shell/app/Program.h"
 #include "shell/app/ServerGrid.h"
 

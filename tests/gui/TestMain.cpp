@@ -1,7 +1,7 @@
 // The window tests run offscreen with a runtime folder of their own, whether started by ctest
 // or by hand; no message box may ever wait for a person.
 
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QApplication>
 

@@ -16,7 +16,7 @@
 #include "shell/AppConfig.h"
 #include "shell/app/ServerGrid.h"
 #include "shell/app/TrayIcon.h"
-#include "shell/app/WindowFonts.h"
+#include "shell/window/WindowFonts.h"
 
 #include <QAbstractButton>
 #include <QAction>

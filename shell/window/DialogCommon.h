@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/window/Guarded.h"
+
 #include <QDialog>
 #include <QRect>
 #include <QString>
@@ -55,10 +57,6 @@ bool StartsWithHttp(const QString& text);
 // The "Form error" box owned by `owner`: "Correct the following errors:", CR, then `errors`
 // (each message already followed by its CR); warning icon, one OK button.
 void ShowFormError(QWidget* owner, const std::string& errors);
-
-// Runs a handler's body; an error escaping it ends the handler and is discarded, as the
-// application-wide handler does, instead of unwinding through Qt's event dispatch.
-void RunHandler(const std::function<void()>& body);
 
 // Translates a window at its creation; a catalogue failure leaves it in English.
 void TranslateWindow(QWidget* window);

@@ -1,4 +1,4 @@
-#include "shell/app/MessageBox.h"
+#include "shell/window/MessageBox.h"
 
 #include <QMessageBox>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "dialogs/DialogCommon.h"
+#include "shell/window/DialogCommon.h"
 
 #include "i18n/Translate.h"
 #include "i18n/qt/WindowTranslation.h"
-#include "shell/app/MessageBox.h"
-#include "shell/app/WindowFonts.h"
+#include "shell/window/MessageBox.h"
+#include "shell/window/WindowFonts.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -101,14 +101,6 @@ void ShowFormError(QWidget* owner, const std::string& errors) {
     ShowMessageBox(owner, i18n::TranslateText("Form error"),
                    i18n::TranslateText("Correct the following errors:") + "\r" + errors,
                    TMessageIcon::Warning, TMessageButtons::Ok);
-}
-
-void RunHandler(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const std::exception&) {
-        // Discarded, like every error that reaches the application-wide handler.
-    }
 }
 
 void TranslateWindow(QWidget* window) {

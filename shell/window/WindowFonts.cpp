@@ -1,4 +1,4 @@
-#include "shell/app/WindowFonts.h"
+#include "shell/window/WindowFonts.h"
 
 #include <QFileInfo>
 #include <QFontDatabase>
