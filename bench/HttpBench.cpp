@@ -1,7 +1,8 @@
 // The HTTP client fetching from a real nginx on loopback, beside curl fetching the same
 // addresses in the same run. curl runs as a new process per fetch, so "/empty" shows its
-// start-up cost, and its processor time is reported as curl_cpu_ms. `HttpBench --peak-memory` instead fetches a 1 GiB body once and prints the
-// peak resident memory before and after, to show that memory stays bounded.
+// start-up cost, and its processor time is reported as curl_cpu_ms. `HttpBench --peak-memory`
+// instead fetches a 1 GiB body once and prints the peak resident memory before and after, to show
+// that memory stays bounded.
 #include "engine/HttpClient.h"
 #include "tests/engine/NginxServer.h"
 
@@ -61,8 +62,7 @@ void BM_CurlGet(benchmark::State& state) {
     std::string silent = "-s";
     std::string output = "-o";
     std::string devNull = "/dev/null";
-    char* argv[] = {curl.data(), silent.data(), output.data(), devNull.data(), url.data(),
-                    nullptr};
+    char* argv[] = {curl.data(), silent.data(), output.data(), devNull.data(), url.data(), nullptr};
     const auto childCpuMs = [] {
         rusage usage{};
         ::getrusage(RUSAGE_CHILDREN, &usage);
@@ -80,8 +80,8 @@ void BM_CurlGet(benchmark::State& state) {
         ::waitpid(pid, &status, 0);
     }
     // curl's own processor time; the CPU column above is only ours, waiting for it.
-    state.counters["curl_cpu_ms"] = benchmark::Counter(
-        (childCpuMs() - cpuBefore) / static_cast<double>(state.iterations()));
+    state.counters["curl_cpu_ms"] =
+        benchmark::Counter((childCpuMs() - cpuBefore) / static_cast<double>(state.iterations()));
     state.SetBytesProcessed(state.iterations() * kSizes[state.range(0)]);
     state.SetLabel(kPaths[state.range(0)]);
 }

@@ -58,7 +58,8 @@ TFormAbout::~TFormAbout() = default;
 bool TFormAbout::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Label2 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && Label2->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton &&
+            Label2->rect().contains(mouse->position().toPoint())) {
             Label2Click();
             return true;
         }

@@ -16,8 +16,8 @@ public:
     explicit TFormAbout(QWidget* parent);
     ~TFormAbout() override;
 
-    void Label2Click();    // opens the vendor's "about" page
-    void Button1Click();   // hides the dialog
+    void Label2Click();  // opens the vendor's "about" page
+    void Button1Click(); // hides the dialog
 
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;

@@ -51,7 +51,7 @@ TFormServers::TFormServers(TServerList& setServer, QTimer& timerCheck, QWidget* 
       mainForm_(mainForm) {
     setObjectName(QStringLiteral("FormServers"));
 
-    labelTitle = AddLabel("labelTitle", "", QRect(144, 8, 200, 23));   // set at each opening
+    labelTitle = AddLabel("labelTitle", "", QRect(144, 8, 200, 23)); // set at each opening
     QFont titleFont(QStringLiteral("Tahoma"));
     titleFont.setPixelSize(19);
     labelTitle->setFont(titleFont);
@@ -159,10 +159,9 @@ void TFormServers::PrepareEdit() {
         editorMode_ = "edit";
         editName->setText(QString::fromStdString(setServer_.AsString(TField::Name)));
         editURL->setText(QString::fromStdString(setServer_.AsString(TField::Url)));
-        editTimeout->setText(
-            setServer_.IsNull(TField::Timeout)
-                ? QString()
-                : QString::number(setServer_.AsInteger(TField::Timeout)));
+        editTimeout->setText(setServer_.IsNull(TField::Timeout)
+                                 ? QString()
+                                 : QString::number(setServer_.AsInteger(TField::Timeout)));
         checkboxTimeout->setChecked(setServer_.AsBoolean(TField::TimeoutEnabled));
         checkboxTimeoutClick();
         memoResponse->setPlainText(ResponseToMemo(setServer_.AsString(TField::Response)));

@@ -34,7 +34,7 @@ public:
     // without waiting. Leaving by either button enables the main window again and restarts
     // `timerCheck` (a full interval).
     void PrepareAdd();
-    void PrepareEdit();   // from the row under the list's cursor
+    void PrepareEdit(); // from the row under the list's cursor
 
     // Handlers, public so that the main window and tests can drive them like the buttons.
     void buttonOKClick();

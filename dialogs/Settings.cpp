@@ -106,11 +106,10 @@ TformSettings::TformSettings(std::function<void()> applySettings, QWidget* mainF
     buttonSave = MakeButton(this, "buttonSave", "Save && use", 270);
 
     // The position of an entry is the stored level; the last four are empty on purpose.
-    comboBalloonLevel->addItems({QStringLiteral("0 - Never"), QStringLiteral("1 - On load error "),
-                                 QStringLiteral("2 - On wrong response"),
-                                 QStringLiteral("3 - On slow load"),
-                                 QStringLiteral("4 - On offline station"), QString(), QString(),
-                                 QString(), QString()});
+    comboBalloonLevel->addItems(
+        {QStringLiteral("0 - Never"), QStringLiteral("1 - On load error "),
+         QStringLiteral("2 - On wrong response"), QStringLiteral("3 - On slow load"),
+         QStringLiteral("4 - On offline station"), QString(), QString(), QString(), QString()});
 
     setTabOrder(editVerifyURL, editLogFile);
     setTabOrder(editLogFile, editCheckInterval);
@@ -137,8 +136,8 @@ TformSettings::TformSettings(std::function<void()> applySettings, QWidget* mainF
     std::vector<std::string> languages;
     Guarded([&] { languages = i18n::ListLanguages(); });
     std::sort(languages.begin(), languages.end(), [](const std::string& a, const std::string& b) {
-        return QString::fromStdString(a).compare(QString::fromStdString(b),
-                                                 Qt::CaseInsensitive) < 0;
+        return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) <
+               0;
     });
     for (const std::string& code : languages) {
         comboLanguage->addItem(QString::fromStdString(code));
@@ -231,12 +230,11 @@ void TformSettings::buttonSaveClick() {
                   "BalloonLevel");
             Write(key->SetDword("HotkeyEnabled", checkboxHotkeyEnabled->isChecked() ? 1 : 0),
                   "HotkeyEnabled");
-            Write(key->SetString("Language",
-                                 language >= 0 ? comboLanguage->itemText(language).toStdString()
-                                               : std::string()),
+            Write(key->SetString("Language", language >= 0
+                                                 ? comboLanguage->itemText(language).toStdString()
+                                                 : std::string()),
                   "Language");
-            Write(key->SetDword("CheckUpdate", checkboxUpdate->isChecked() ? 1 : 0),
-                  "CheckUpdate");
+            Write(key->SetDword("CheckUpdate", checkboxUpdate->isChecked() ? 1 : 0), "CheckUpdate");
             key->Close();
         }
         shell::SetAutostart(checkboxAfterStart->isChecked());

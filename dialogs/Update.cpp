@@ -31,11 +31,11 @@ TFormUpdate::TFormUpdate(QWidget* parent) : TFixedDialog(parent, 549, 186) {
                       "download new update.",
                       QRect(24, 16, 493, 13));
     Label1 = AddLabel("Label1", "Current version", QRect(24, 64, 75, 13));
-    labelVersionCurrent = AddLabel("labelVersionCurrent", "labelVersionCurrent",
-                                   QRect(200, 64, 0, 13));
+    labelVersionCurrent =
+        AddLabel("labelVersionCurrent", "labelVersionCurrent", QRect(200, 64, 0, 13));
     Label2 = AddLabel("Label2", "Lastest version", QRect(24, 96, 73, 13));
-    labelVersionLastest = AddLabel("labelVersionLastest", "labelVersionLastest",
-                                   QRect(200, 96, 0, 13));
+    labelVersionLastest =
+        AddLabel("labelVersionLastest", "labelVersionLastest", QRect(200, 96, 0, 13));
     // The version texts come from the service as they are; never read them as rich text.
     labelVersionCurrent->setTextFormat(Qt::PlainText);
     labelVersionLastest->setTextFormat(Qt::PlainText);
@@ -192,8 +192,8 @@ TUpdateCheck::TUpdateCheck(std::function<TFormUpdate*()> form, TUpdateCheckOptio
     : form_(std::move(form)) {
     auto handOver = std::make_shared<TUpdateHandOver>();
     handOver->SignalFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr &&
-                                                              handOver->SignalFd >= 0) {
+    if (QCoreApplication* app = QCoreApplication::instance();
+        app != nullptr && handOver->SignalFd >= 0) {
         new THandOverGuard(handOver, app);
         notifier_ = std::make_unique<QSocketNotifier>(handOver->SignalFd, QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),

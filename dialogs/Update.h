@@ -32,8 +32,8 @@ public:
     // Sets the current and the newest version and shows the notice without waiting.
     void ShowNewVersion(const std::string& newest);
 
-    void buttonDownloadClick();   // opens the vendor's "update" page, hides the notice
-    void buttonCloseClick();      // hides the notice
+    void buttonDownloadClick(); // opens the vendor's "update" page, hides the notice
+    void buttonCloseClick();    // hides the notice
 
     QLabel* Label3 = nullptr;
     QLabel* Label1 = nullptr;
@@ -54,7 +54,7 @@ std::optional<std::string> NewestVersionFromAnswer(std::string_view answer);
 struct TUpdateCheckOptions {
     std::string ServiceUrl = QRV_UPDATE_URL;
     int ConnectTimeout = kUpdateConnectTimeout;
-    std::function<void()> Finished;   // called on the update thread as its last step
+    std::function<void()> Finished; // called on the update thread as its last step
 };
 
 // The update-check thread `TQRVUpdate`, owned by whoever starts it: posts the query with an

@@ -97,9 +97,8 @@ std::vector<std::pair<std::string, std::string>> Attributes(std::vector<TPair> p
                                                             bool unquote) {
     std::vector<std::pair<std::string, std::string>> out;
     for (std::size_t i = 1; i < pairs.size(); ++i) {
-        out.emplace_back(std::move(pairs[i].Name),
-                         unquote ? std::string(Unquote(pairs[i].Value))
-                                 : std::move(pairs[i].Value));
+        out.emplace_back(std::move(pairs[i].Name), unquote ? std::string(Unquote(pairs[i].Value))
+                                                           : std::move(pairs[i].Value));
     }
     return out;
 }
@@ -249,8 +248,7 @@ void TCookieStore::SetCookie2(const THttpUrl& url, std::string_view header, std:
                 continue;
             }
             const TPair first = pairs[0];
-            Store(url, first.Name, Unquote(first.Value), Attributes(std::move(pairs), true),
-                  now);
+            Store(url, first.Name, Unquote(first.Value), Attributes(std::move(pairs), true), now);
         }
     }
 }
@@ -375,9 +373,8 @@ void TCookieStore::Store(const THttpUrl& url, std::string_view name, std::string
 }
 
 void TCookieStore::DropExpired(std::time_t now) {
-    std::erase_if(cookies_, [now](const TCookie& c) {
-        return c.Expires != kSession && c.Expires <= now;
-    });
+    std::erase_if(cookies_,
+                  [now](const TCookie& c) { return c.Expires != kSession && c.Expires <= now; });
 }
 
 std::string TCookieStore::CookieHeader(const THttpUrl& url, std::time_t now) {
@@ -390,8 +387,8 @@ std::string TCookieStore::CookieHeader(const THttpUrl& url, std::time_t now) {
         if (cookie.Secure) {
             continue;
         }
-        const bool domainOk = cookie.HostOnly ? host == cookie.Domain
-                                              : DomainMatch(host, cookie.Domain, hostIsIp);
+        const bool domainOk =
+            cookie.HostOnly ? host == cookie.Domain : DomainMatch(host, cookie.Domain, hostIsIp);
         if (domainOk && PathMatch(path, cookie.Path)) {
             matches.push_back(&cookie);
         }

@@ -14,10 +14,10 @@ namespace qrv::engine {
 struct TCookie {
     std::string Name;
     std::string Value;
-    std::string Domain;  // lower case, without a leading dot
+    std::string Domain; // lower case, without a leading dot
     std::string Path;
-    bool HostOnly = true; // sent to exactly Domain, not to its sub-domains
-    bool Secure = false;  // never sent, since no request of ours is encrypted
+    bool HostOnly = true;    // sent to exactly Domain, not to its sub-domains
+    bool Secure = false;     // never sent, since no request of ours is encrypted
     std::time_t Expires = 0; // kSession for cookies that last until the program ends
     std::uint64_t Created = 0;
     std::uint64_t Used = 0;
@@ -49,8 +49,7 @@ public:
 
 private:
     void Store(const THttpUrl& url, std::string_view name, std::string_view value,
-               const std::vector<std::pair<std::string, std::string>>& attributes,
-               std::time_t now);
+               const std::vector<std::pair<std::string, std::string>>& attributes, std::time_t now);
     void DropExpired(std::time_t now);
 
     std::size_t maxCookies_;

@@ -299,7 +299,7 @@ bool TIdHTTP::Cancelled() const {
 }
 
 std::string TIdHTTP::TImpl::BuildRequest(const THttpUrl& url, bool post,
-                                          const std::string& formBody) {
+                                         const std::string& formBody) {
     std::string out;
     out.reserve(256 + formBody.size());
     out += post ? "POST " : "GET ";
@@ -340,7 +340,7 @@ void TIdHTTP::TImpl::TakeCookies(const THttpUrl& url, const THttpResponseParser&
 }
 
 std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
-                                     const std::string& formBody) {
+                                    const std::string& formBody) {
     TClock::time_point deadline =
         TClock::now() + std::chrono::milliseconds(std::max(Limits.RequestLimitMs, 0));
     std::string current = url;
@@ -508,7 +508,7 @@ void TIdHTTP::TImpl::Send(int fd, const std::string& bytes, bool reused,
 }
 
 THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, int fd, bool reused,
-                                             TClock::time_point deadline) {
+                                            TClock::time_point deadline) {
     THttpResponseParser answer(Limits.Parser);
     bool headSeen = false;
     bool cookiesTaken = false;

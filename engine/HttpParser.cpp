@@ -160,8 +160,8 @@ THttpResponseParser::TState THttpResponseParser::Feed(std::string_view bytes) {
             break;
         case TPhase::BodyLength:
         case TPhase::ChunkData: {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(remaining_, bytes.size()));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, bytes.size()));
             KeepBody(bytes.substr(0, n));
             bytes.remove_prefix(n);
             remaining_ -= n;
@@ -265,8 +265,7 @@ void THttpResponseParser::OnStatusLine() {
     statusLine_ = line_;
     versionMajor_ = line[5] - '0';
     versionMinor_ = line[7] - '0';
-    statusCode_ =
-        (line[code] - '0') * 100 + (line[code + 1] - '0') * 10 + (line[code + 2] - '0');
+    statusCode_ = (line[code] - '0') * 100 + (line[code + 1] - '0') * 10 + (line[code + 2] - '0');
     phase_ = TPhase::Headers;
 }
 
@@ -367,8 +366,8 @@ void THttpResponseParser::OnHeadEnd() {
         }
         bodyMode_ = TBodyMode::Length;
         remaining_ = length;
-        body_.reserve(static_cast<std::size_t>(
-            std::min<std::uint64_t>(length, limits_.MaxBodyKept)));
+        body_.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, limits_.MaxBodyKept)));
         if (length == 0) {
             phase_ = TPhase::Done;
             state_ = TState::Complete;

@@ -7,10 +7,10 @@ namespace qrv::engine {
 
 // An absolute address split into the parts a request needs.
 struct THttpUrl {
-    std::string Scheme;   // lower case: "http", "https", ...
-    std::string Host;     // without brackets for IPv6 literals; never empty
-    int Port = 80;        // the scheme's default when the address names none
-    std::string Target;   // path and query as sent on the request line, never empty
+    std::string Scheme; // lower case: "http", "https", ...
+    std::string Host;   // without brackets for IPv6 literals; never empty
+    int Port = 80;      // the scheme's default when the address names none
+    std::string Target; // path and query as sent on the request line, never empty
     bool Ipv6Literal = false;
 
     // "host" or "host:port" (IPv6 literals in brackets); the port only when it is not 80.

@@ -67,42 +67,42 @@ public:
     void SetFileName(std::string path);
     const std::string& FileName() const;
 
-    void Open();                              // from FileName(); journal on
-    void CreateEmpty();                       // ten fields, no records, journal on
+    void Open();        // from FileName(); journal on
+    void CreateEmpty(); // ten fields, no records, journal on
     void SaveToFile(const std::string& path) const;
-    void SwitchOffJournal();                  // LogChanges := false
-    void Close();                             // saves when changed or when no file exists
+    void SwitchOffJournal(); // LogChanges := false
+    void Close();            // saves when changed or when no file exists
 
     // Open and save without the file (tests, fuzzing, benchmarks). OpenFromBytes acts as Open
     // on a file holding `bytes`; SaveToBytes gives exactly what SaveToFile writes. Both see
     // posted records only: a pending edit or append is not part of the file.
     void OpenFromBytes(std::string_view bytes);
     std::string SaveToBytes() const;
-    bool LogChanges() const;                  // the journal is on
-    bool Modified() const;                    // a record was posted or deleted since open
+    bool LogChanges() const; // the journal is on
+    bool Modified() const;   // a record was posted or deleted since open
 
     // Walks in Name order over posted records; the grid follows the current record.
     void First();
     void Next();
     void Prior();
     void Last();
-    bool Eof() const;                         // walked past the last record (or list empty)
-    bool Bof() const;                         // walked before the first record (or list empty)
-    int RecNo() const;                        // 0-based position of the current record, -1 none
-    void MoveTo(int position);                // 0-based position in Name order
+    bool Eof() const;          // walked past the last record (or list empty)
+    bool Bof() const;          // walked before the first record (or list empty)
+    int RecNo() const;         // 0-based position of the current record, -1 none
+    void MoveTo(int position); // 0-based position in Name order
 
     void Edit();
-    void Append();                            // new record, every field null; AfterInsert follows
+    void Append(); // new record, every field null; AfterInsert follows
     void Post();
-    void Cancel();                            // drops a pending edit or append
-    void Delete();                            // current record; AfterDelete follows
+    void Cancel(); // drops a pending edit or append
+    void Delete(); // current record; AfterDelete follows
     TState State() const;
 
     bool IsNull(TField field) const;
-    std::string AsString(TField field) const;     // null -> ""
-    std::int32_t AsInteger(TField field) const;   // null -> 0
-    bool AsBoolean(TField field) const;           // null -> false
-    void SetString(TField field, std::string_view utf8);  // only in Edit/Insert
+    std::string AsString(TField field) const;            // null -> ""
+    std::int32_t AsInteger(TField field) const;          // null -> 0
+    bool AsBoolean(TField field) const;                  // null -> false
+    void SetString(TField field, std::string_view utf8); // only in Edit/Insert
     void SetInteger(TField field, std::int32_t value);
     void SetBoolean(TField field, bool value);
     void SetNull(TField field);
@@ -112,14 +112,14 @@ public:
     bool AsBooleanAt(int position, TField field) const;
     std::int32_t AsIntegerAt(int position, TField field) const;
 
-    int RecordCount() const;                  // posted records only
-    bool Active() const;                      // open
+    int RecordCount() const; // posted records only
+    bool Active() const;     // open
 
     // Notifications, run synchronously on the thread that made the change.
-    std::function<void()> OnAfterInsert;      // after Append
-    std::function<void()> OnAfterDelete;      // after Delete
-    std::function<void()> OnAfterPost;        // after Post (the grid repaints the row)
-    std::function<void()> OnAfterScroll;      // the current record moved
+    std::function<void()> OnAfterInsert; // after Append
+    std::function<void()> OnAfterDelete; // after Delete
+    std::function<void()> OnAfterPost;   // after Post (the grid repaints the row)
+    std::function<void()> OnAfterScroll; // the current record moved
 
 private:
     struct TImpl;

@@ -28,7 +28,8 @@ std::string FindIgnoringCase(std::string base, std::string_view relative) {
     while (!relative.empty()) {
         const std::size_t slash = relative.find('/');
         const std::string_view part = relative.substr(0, slash);
-        relative = slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
+        relative =
+            slash == std::string_view::npos ? std::string_view{} : relative.substr(slash + 1);
         if (part.empty()) {
             continue;
         }

@@ -147,9 +147,13 @@ int AnsiCodePage() {
     return fromEnv;
 }
 
-void SetAnsiCodePage(int codePage) { g_overrideCodePage.store(codePage); }
+void SetAnsiCodePage(int codePage) {
+    g_overrideCodePage.store(codePage);
+}
 
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf8ToAnsi(utf8, AnsiCodePage()); }
+std::string Utf8ToAnsi(std::string_view utf8) {
+    return Utf8ToAnsi(utf8, AnsiCodePage());
+}
 
 std::string Utf8ToAnsi(std::string_view utf8, int codePage) {
     const CodePageTable& table = TableFor(codePage);
@@ -169,7 +173,9 @@ std::string Utf8ToAnsi(std::string_view utf8, int codePage) {
     return out;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return AnsiToUtf8(ansi, AnsiCodePage()); }
+std::string AnsiToUtf8(std::string_view ansi) {
+    return AnsiToUtf8(ansi, AnsiCodePage());
+}
 
 std::string AnsiToUtf8(std::string_view ansi, int codePage) {
     const CodePageTable& table = TableFor(codePage);

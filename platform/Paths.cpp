@@ -32,7 +32,9 @@ std::string ReadSelfExe() {
     }
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) {
+    return std::strerror(err);
+}
 
 // An absolute value of an environment variable, without trailing slashes; "" otherwise.
 std::string AbsoluteEnv(const char* name) {
@@ -100,9 +102,13 @@ std::string HomeDir() {
     return home;
 }
 
-std::string UserConfigDir() { return BelowHome("XDG_CONFIG_HOME", "/.config"); }
+std::string UserConfigDir() {
+    return BelowHome("XDG_CONFIG_HOME", "/.config");
+}
 
-std::string UserDataDir() { return BelowHome("XDG_DATA_HOME", "/.local/share"); }
+std::string UserDataDir() {
+    return BelowHome("XDG_DATA_HOME", "/.local/share");
+}
 
 bool CreateDirectories(const std::string& dir, mode_t mode) {
     if (dir.empty()) {
@@ -269,8 +275,8 @@ bool IsInstalledCopy(const std::string& exeDir) {
     if (prefix.empty() || exeDir.substr(prefix.size()) != (prefix == "/" ? "bin" : "/bin")) {
         return false;
     }
-    const std::string entry = (prefix == "/" ? "" : prefix) + "/share/applications/" +
-                              kDesktopEntryId + ".desktop";
+    const std::string entry =
+        (prefix == "/" ? "" : prefix) + "/share/applications/" + kDesktopEntryId + ".desktop";
     return ::access(entry.c_str(), F_OK) == 0;
 }
 

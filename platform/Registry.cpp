@@ -1,8 +1,8 @@
 #include "platform/Registry.h"
 
 #include "platform/CodePage.h"
-#include "platform/IntConv.h"
 #include "platform/Error.h"
+#include "platform/IntConv.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -339,11 +339,12 @@ private:
             return nullptr;
         }
         for (;;) {
-            if (line.size() - pos < 2 || HexDigitValue(line[pos]) < 0 || HexDigitValue(line[pos + 1]) < 0) {
+            if (line.size() - pos < 2 || HexDigitValue(line[pos]) < 0 ||
+                HexDigitValue(line[pos + 1]) < 0) {
                 return "bad hex data";
             }
-            out.push_back(
-                static_cast<std::uint8_t>(HexDigitValue(line[pos]) * 16 + HexDigitValue(line[pos + 1])));
+            out.push_back(static_cast<std::uint8_t>(HexDigitValue(line[pos]) * 16 +
+                                                    HexDigitValue(line[pos + 1])));
             pos += 2;
             if (pos == line.size()) {
                 return nullptr;
@@ -654,8 +655,8 @@ std::unique_ptr<TRegistryKey> TRegistryKey::Create(std::string_view keyPath, boo
         if (::access(userPath.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
             return nullptr;
         }
-    } else if (forWrite && (load == TLoad::Unreadable ||
-                            !MachineKeyWritable(machinePath, keyPath, load))) {
+    } else if (forWrite &&
+               (load == TLoad::Unreadable || !MachineKeyWritable(machinePath, keyPath, load))) {
         // A copy of the user's own, so that nothing the administrator set is lost.
         if (userPath.empty() || !CreateDirectories(DirectoryOf(userPath), 0700)) {
             return nullptr;

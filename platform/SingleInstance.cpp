@@ -19,7 +19,7 @@ namespace {
 constexpr const char* LockName = "Ostrelle.Quorvane." QRV_VERSION_SHORT;
 
 std::mutex LockMutex;
-int LockFd = -1; // kept open (and locked) until the process ends
+int LockFd = -1;      // kept open (and locked) until the process ends
 std::string LockPath; // the lock file we hold, or the one another instance holds
 
 } // namespace
@@ -176,8 +176,8 @@ bool KnockOnRunningInstance() {
     const std::string path = SocketPath();
     sockaddr_un address{};
     struct stat st {};
-    if (!SocketAddress(path, address) || ::lstat(path.c_str(), &st) != 0 ||
-        !S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) {
+    if (!SocketAddress(path, address) || ::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+        st.st_uid != ::getuid()) {
         return false;
     }
     // Non-blocking: an instance too busy to take knocks must not hold the second start up.

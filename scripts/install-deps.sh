@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config gettext
+  g++ cmake ninja-build pkg-config gettext clang-format clang-tidy
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils

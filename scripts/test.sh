@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
+./scripts/check-style.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 # No reruns: a failing test is a finding, and a rerun would only hide a race.

@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
             svg.render(&painter);
         }
         const QString dir = QStringLiteral("%1/%2x%2/apps").arg(out).arg(size);
-        if (!QDir().mkpath(dir) || !image.save(dir + QLatin1Char('/') + name +
-                                               QStringLiteral(".png"))) {
+        if (!QDir().mkpath(dir) ||
+            !image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"))) {
             std::fprintf(stderr, "cannot write into %s\n", qPrintable(dir));
             return 1;
         }

@@ -41,8 +41,8 @@ void TDesktopNotifier::SendPending() {
     busy_ = true;
     if (!capabilitiesKnown_) {
         // Whether the server reads markup in the text decides how server names are escaped.
-        const QDBusMessage ask =
-            QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+        const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                                QStringLiteral("GetCapabilities"));
         auto* watcher =
             new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -50,8 +50,8 @@ void TDesktopNotifier::SendPending() {
                     call->deleteLater();
                     const QDBusPendingReply<QStringList> reply = *call;
                     capabilitiesKnown_ = true;
-                    bodyMarkup_ = reply.isValid() &&
-                                  reply.value().contains(QStringLiteral("body-markup"));
+                    bodyMarkup_ =
+                        reply.isValid() && reply.value().contains(QStringLiteral("body-markup"));
                     SendNotice();
                 });
         return;
@@ -79,8 +79,8 @@ void TDesktopNotifier::SendNotice() {
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QString::fromLatin1(kDesktopAppName) << lastId_
-         << QString::fromLatin1(kDesktopEntryName) << notice.Title << body << QStringList()
-         << hints << notice.TimeoutMs;
+         << QString::fromLatin1(kDesktopEntryName) << notice.Title << body << QStringList() << hints
+         << notice.TimeoutMs;
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -37,8 +37,7 @@ std::uint16_t GlobalAddAtom(const std::string& name) {
 }
 
 bool TGlobalHotKey::RegisterThroughPortal(int id, unsigned modifiers, unsigned virtualKey) {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
-        PortalIds.count(id) != 0) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") || PortalIds.count(id) != 0) {
         return false;
     }
     // The shortcuts notation: modifiers, then the key's symbol name.

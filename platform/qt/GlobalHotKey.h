@@ -29,8 +29,8 @@ std::uint16_t GlobalAddAtom(const std::string& name);
 // the four NumLock/CapsLock variants, and the lock bits are masked off when a press is matched.
 // Where Qt does not run on xcb (Wayland), the desktop's global-shortcuts portal stands in when the
 // session offers it. Where neither can be had (offscreen, no portal) or another client holds the
-// key, registration fails quietly and returns false. Create it after QApplication, on the user-interface thread.
-// Keys: 'A'..'Z', '0'..'9' and F1..F12 (0x70..0x7B).
+// key, registration fails quietly and returns false. Create it after QApplication, on the
+// user-interface thread. Keys: 'A'..'Z', '0'..'9' and F1..F12 (0x70..0x7B).
 class TGlobalHotKey : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:

@@ -36,7 +36,9 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 constexpr int kAskMs = 1000;
 
 // The shortcut's id on the portal for our id.
-QString ShortcutId(int id) { return QStringLiteral("hotkey-%1").arg(id); }
+QString ShortcutId(int id) {
+    return QStringLiteral("hotkey-%1").arg(id);
+}
 
 // The portal's object paths embed the caller's unique name: ":1.42" becomes "1_42".
 QString Sender() {
@@ -50,9 +52,8 @@ QString Sender() {
 TShortcutPortal::TShortcutPortal(QObject* parent) : QObject(parent) {
     qDBusRegisterMetaType<TPortalShortcut>();
     qDBusRegisterMetaType<TPortalShortcuts>();
-    QDBusConnection::sessionBus().connect(
-        kService, kPath, kInterface, QStringLiteral("Activated"), this,
-        SLOT(ShortcutActivated(QDBusMessage)));
+    QDBusConnection::sessionBus().connect(kService, kPath, kInterface, QStringLiteral("Activated"),
+                                          this, SLOT(ShortcutActivated(QDBusMessage)));
 }
 
 TShortcutPortal::~TShortcutPortal() {
@@ -74,18 +75,20 @@ bool TShortcutPortal::Available() {
            reply.arguments().constFirst().value<QDBusVariant>().variant().toUInt() >= 1;
 }
 
-QString TShortcutPortal::Token() { return QStringLiteral("quorvane%1").arg(++tokens_); }
+QString TShortcutPortal::Token() {
+    return QStringLiteral("quorvane%1").arg(++tokens_);
+}
 
 void TShortcutPortal::Ask(const QString& method, QVariantList arguments, QVariantMap options,
                           TDone done) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString token = Token();
     options.insert(QStringLiteral("handle_token"), token);
-    const QString request = kPath + QStringLiteral("/request/") + Sender() + QLatin1Char('/') + token;
+    const QString request =
+        kPath + QStringLiteral("/request/") + Sender() + QLatin1Char('/') + token;
     // Listen before asking: the response may come before the call's own reply.
     bus.connect(kService, request, QStringLiteral("org.freedesktop.portal.Request"),
-                QStringLiteral("Response"), this,
-                SLOT(Response(uint, QVariantMap, QDBusMessage)));
+                QStringLiteral("Response"), this, SLOT(Response(uint, QVariantMap, QDBusMessage)));
     pending_[request] = std::move(done);
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     arguments.append(options);
@@ -101,10 +104,9 @@ void TShortcutPortal::Response(uint response, const QVariantMap& results,
     }
     const TDone done = std::move(it->second);
     pending_.erase(it);
-    QDBusConnection::sessionBus().disconnect(kService, message.path(),
-                                             QStringLiteral("org.freedesktop.portal.Request"),
-                                             QStringLiteral("Response"), this,
-                                             SLOT(Response(uint, QVariantMap, QDBusMessage)));
+    QDBusConnection::sessionBus().disconnect(
+        kService, message.path(), QStringLiteral("org.freedesktop.portal.Request"),
+        QStringLiteral("Response"), this, SLOT(Response(uint, QVariantMap, QDBusMessage)));
     done(response, results);
 }
 

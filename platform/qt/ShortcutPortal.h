@@ -41,8 +41,8 @@ private:
     void Ask(const QString& method, QVariantList arguments, QVariantMap options, TDone done);
     QString Token();
 
-    std::map<QString, TDone> pending_;   // request path → what to do with its response
-    std::map<int, QString> sessions_;     // shortcut id → its session's path
+    std::map<QString, TDone> pending_; // request path → what to do with its response
+    std::map<int, QString> sessions_;  // shortcut id → its session's path
     int tokens_ = 0;
 };
 

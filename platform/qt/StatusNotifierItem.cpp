@@ -121,13 +121,13 @@ class TStatusNotifierAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString AttentionMovieName READ Empty)
     Q_PROPERTY(TSniToolTip ToolTip READ ToolTip)
 public:
-    explicit TStatusNotifierAdaptor(TStatusNotifierItem* item) : QDBusAbstractAdaptor(item), item_(item) {
+    explicit TStatusNotifierAdaptor(TStatusNotifierItem* item)
+        : QDBusAbstractAdaptor(item), item_(item) {
         connect(item, &TStatusNotifierItem::NewIcon, this, [this] {
             pixmaps_.reset();
             Q_EMIT NewIcon();
         });
-        connect(item, &TStatusNotifierItem::NewToolTip, this,
-                &TStatusNotifierAdaptor::NewToolTip);
+        connect(item, &TStatusNotifierItem::NewToolTip, this, &TStatusNotifierAdaptor::NewToolTip);
     }
 
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
@@ -226,14 +226,16 @@ bool TStatusNotifierItem::HostPresent() {
            reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
 }
 
-void TStatusNotifierItem::HostRegistered() { Register(); }
+void TStatusNotifierItem::HostRegistered() {
+    Register();
+}
 
 void TStatusNotifierItem::Register() {
     const int registration = ++registration_;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath,
-                                                       kWatcherInterface,
-                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherInterface,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
     call << serviceName_;
     auto* registered = new QDBusPendingCallWatcher(bus.asyncCall(call, kAskMs), this);
     connect(registered, &QDBusPendingCallWatcher::finished, this,

@@ -16,10 +16,10 @@
 #include "shell/AppConfig.h"
 #include "shell/EventLog.h"
 #include "shell/app/Application.h"
-#include "shell/window/MessageBox.h"
 #include "shell/app/ServerGrid.h"
 #include "shell/app/TrayIcon.h"
 #include "shell/app/UiDispatcher.h"
+#include "shell/window/MessageBox.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -56,7 +56,9 @@ constexpr int kClientHeight = 305;
 constexpr int kRowHeight = 18;
 constexpr int kLoadTimeWidth = 75;
 
-std::string T(std::string_view text) { return i18n::TranslateText(text); }
+std::string T(std::string_view text) {
+    return i18n::TranslateText(text);
+}
 
 // Keeps a flag set for the length of a scope, whatever leaves it.
 class TFlagScope {
@@ -195,7 +197,8 @@ void TMainForm::CreateActions() {
             action->setShortcut(shortcut);
             action->setShortcutContext(Qt::WindowShortcut);
         }
-        connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
         addAction(action);
         return action;
     };
@@ -204,8 +207,8 @@ void TMainForm::CreateActions() {
     actionShow = make("actionShow", "Show", QKeySequence(), &TMainForm::actionShowExecute);
     actionHide = make("actionHide", "Hide", QKeySequence(Qt::CTRL | Qt::Key_H),
                       &TMainForm::actionHideExecute);
-    actionLog = make("actionLog", "Log", QKeySequence(Qt::CTRL | Qt::Key_L),
-                     &TMainForm::actionLogExecute);
+    actionLog =
+        make("actionLog", "Log", QKeySequence(Qt::CTRL | Qt::Key_L), &TMainForm::actionLogExecute);
     actionLogClear =
         make("actionLogClear", "Clear log", QKeySequence(), &TMainForm::actionLogClearExecute);
     actionSettings = make("actionSettings", "Settings", QKeySequence(Qt::CTRL | Qt::Key_S),
@@ -268,8 +271,7 @@ void TMainForm::CreateComponents() {
     buttonWarning->setObjectName(QStringLiteral("buttonWarning"));
     buttonWarning->setGeometry(440, 10, 44, 44);
     buttonWarning->setAutoRaise(true);
-    buttonWarning->setIcon(
-        QIcon(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
+    buttonWarning->setIcon(QIcon(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
     buttonWarning->setIconSize(QSize(40, 40));
     buttonWarning->setVisible(false);
     connect(buttonWarning, &QToolButton::clicked, this,
@@ -301,10 +303,9 @@ void TMainForm::CreateComponents() {
     gridLink->installEventFilter(this);
     // A disabled grid (during a run) takes no input but keeps its colours.
     QPalette gridPalette = gridLink->palette();
-    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Text, QPalette::Highlight,
-                                     QPalette::HighlightedText, QPalette::Window,
-                                     QPalette::WindowText, QPalette::Button,
-                                     QPalette::ButtonText}) {
+    for (QPalette::ColorRole role :
+         {QPalette::Base, QPalette::Text, QPalette::Highlight, QPalette::HighlightedText,
+          QPalette::Window, QPalette::WindowText, QPalette::Button, QPalette::ButtonText}) {
         gridPalette.setColor(QPalette::Disabled, role, gridPalette.color(QPalette::Active, role));
     }
     gridLink->setPalette(gridPalette);
@@ -317,8 +318,8 @@ void TMainForm::CreateComponents() {
     auto* columnLoadTime = new TGridColumn(QStringLiteral("  Load time"),
                                            QStringLiteral("LoadTime"), kLoadTimeWidth, gridLink);
     columnLoadTime->setObjectName(QStringLiteral("columnLoadTime"));
-    auto* columnResult = new TGridColumn(QStringLiteral("  Description"),
-                                         QStringLiteral("Result"), 265, gridLink);
+    auto* columnResult =
+        new TGridColumn(QStringLiteral("  Description"), QStringLiteral("Result"), 265, gridLink);
     columnResult->setObjectName(QStringLiteral("columnResult"));
 
     StatusBar = new QStatusBar(client);
@@ -358,7 +359,8 @@ void TMainForm::CreateMenus() {
     MainMenu->setObjectName(QStringLiteral("MainMenu"));
     menuApplication = MainMenu->addMenu(QStringLiteral("Quorvane"));
     menuApplication->setObjectName(QStringLiteral("menuApplication"));
-    menuApplication->addActions({actionLog, actionLogClear, actionSettings, actionHide, actionQuit});
+    menuApplication->addActions(
+        {actionLog, actionLogClear, actionSettings, actionHide, actionQuit});
     menuServers = MainMenu->addMenu(QStringLiteral("Servers"));
     menuServers->setObjectName(QStringLiteral("menuServers"));
     menuServers->addActions({actionServerAdd, actionServerEdit, actionServerDelete,
@@ -390,9 +392,9 @@ void TMainForm::CreateFieldObjects() {
     defs->setObjectName(QStringLiteral("FieldDefs"));
     std::vector<gui::TField*> fields;
     for (int i = 0; i < engine::kFieldCount; ++i) {
-        const QString name =
-            QString::fromUtf8(engine::FieldName(static_cast<TListField>(i)).data(),
-                              static_cast<qsizetype>(engine::FieldName(static_cast<TListField>(i)).size()));
+        const QString name = QString::fromUtf8(
+            engine::FieldName(static_cast<TListField>(i)).data(),
+            static_cast<qsizetype>(engine::FieldName(static_cast<TListField>(i)).size()));
         auto* field = new gui::TField(name, table);
         field->setObjectName(QStringLiteral("setServer") + name);
         fields.push_back(field);
@@ -401,8 +403,8 @@ void TMainForm::CreateFieldObjects() {
     }
     std::vector<TGridColumn*> columns;
     for (const char* name : {"columnStatus", "columnName", "columnLoadTime", "columnResult"}) {
-        columns.push_back(gridLink->findChild<TGridColumn*>(QString::fromUtf8(name),
-                                                             Qt::FindDirectChildrenOnly));
+        columns.push_back(
+            gridLink->findChild<TGridColumn*>(QString::fromUtf8(name), Qt::FindDirectChildrenOnly));
     }
     gridModel_ = new TServerTableModel(setServer, fields, columns, gridLink);
     std::array<QPixmap, 5> statusPictures;
@@ -632,8 +634,7 @@ void TMainForm::SetCheckInterval(std::int32_t seconds) {
 void TMainForm::RegisterHotKey() {
     hotkeyId_ = platform::GlobalAddAtom(kHotkeyAtomName);
     // When another program holds Ctrl+Alt+W the program runs without a hot key.
-    hotKey_->RegisterHotKey(hotkeyId_, platform::MOD_CONTROL | platform::MOD_ALT,
-                            platform::VK_W);
+    hotKey_->RegisterHotKey(hotkeyId_, platform::MOD_CONTROL | platform::MOD_ALT, platform::VK_W);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -660,8 +661,7 @@ engine::TCheckContext TMainForm::CheckContext() {
         runErrorCount_,
         [] {
             const shell::TAppConfig config = shell::AppConfig();
-            return engine::TRunConfig{config.VerifyEnabled, config.VerifyURL,
-                                      config.BalloonLevel};
+            return engine::TRunConfig{config.VerifyEnabled, config.VerifyURL, config.BalloonLevel};
         },
         [](std::string_view text, std::string_view category) { shell::WriteLog(text, category); },
         options_.Pause,
@@ -669,11 +669,17 @@ engine::TCheckContext TMainForm::CheckContext() {
     };
 }
 
-void TMainForm::StartCheckRun() { engine::StartCheckRun(checkThread_, CheckContext(), quitting_); }
+void TMainForm::StartCheckRun() {
+    engine::StartCheckRun(checkThread_, CheckContext(), quitting_);
+}
 
-bool TMainForm::RunInProgress() const { return checkThread_ && !checkThread_->Finished(); }
+bool TMainForm::RunInProgress() const {
+    return checkThread_ && !checkThread_->Finished();
+}
 
-engine::ICheckView& TMainForm::View() { return *view_; }
+engine::ICheckView& TMainForm::View() {
+    return *view_;
+}
 
 void TMainForm::ApplySettings() {
     if (hotkeyId_ > 0) {
@@ -686,8 +692,8 @@ void TMainForm::ApplySettings() {
     SetCheckInterval(config.CheckInterval);
     i18n::SelectLanguage(config.Language);
     i18n::RetranslateComponent(this);
-    for (QObject* window : std::initializer_list<QObject*>{formServers_, formSettings_,
-                                                           formAbout_, formUpdate_}) {
+    for (QObject* window :
+         std::initializer_list<QObject*>{formServers_, formSettings_, formAbout_, formUpdate_}) {
         if (window != nullptr) {
             i18n::RetranslateComponent(window);
         }
@@ -781,7 +787,9 @@ void TMainForm::HotKeyPressed(int id) {
     }
 }
 
-void TMainForm::buttonWarningClick() { buttonWarning->setVisible(false); }
+void TMainForm::buttonWarningClick() {
+    buttonWarning->setVisible(false);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The other actions.
@@ -923,8 +931,8 @@ void TMainForm::SyncSelection() {
         return;
     }
     const QModelIndex index = gridModel_->index(row, 0);
-    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                          QItemSelectionModel::Rows);
+    selection->setCurrentIndex(index,
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     gridLink->scrollTo(index);
 }
 
@@ -969,7 +977,9 @@ void TMainForm::SetStatusText(const std::string& text) {
     statusLabel_->setText(QString::fromStdString(text));
 }
 
-std::string TMainForm::StatusText() const { return statusLabel_->text().toStdString(); }
+std::string TMainForm::StatusText() const {
+    return statusLabel_->text().toStdString();
+}
 
 void TMainForm::SetSemaforImage(int index) {
     if (index < 0 || index >= static_cast<int>(semaforPictures_.size())) {
@@ -984,7 +994,9 @@ void TMainForm::SetSemaforHint(const std::string& hint) {
     imageSemafor->setToolTip(QString::fromStdString(hint));
 }
 
-std::string TMainForm::SemaforHint() const { return imageSemafor->toolTip().toStdString(); }
+std::string TMainForm::SemaforHint() const {
+    return imageSemafor->toolTip().toStdString();
+}
 
 void TMainForm::SetGridEnabled(bool enabled) {
     gridLink->setEnabled(enabled);

@@ -147,8 +147,8 @@ Q_SIGNALS:
     void Closed();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
-    bool eventFilter(QObject* watched, QEvent* event) override;  // gridLinkKeyDown
+    void closeEvent(QCloseEvent* event) override;               // FormCloseQuery
+    bool eventFilter(QObject* watched, QEvent* event) override; // gridLinkKeyDown
 
 private:
     class TView;
@@ -160,7 +160,7 @@ private:
     void FormCreate();
     void ConnectList();
     void SyncSelection();
-    void UpdateServerActions();  // the rule at the end of a run
+    void UpdateServerActions(); // the rule at the end of a run
     void setServerAfterInsert();
     void setServerAfterDelete();
     void ListChanged();
@@ -204,8 +204,8 @@ private:
     bool startingUp_ = true;
     bool tickPending_ = false;
     bool intervalValid_ = false;
-    bool bulk_ = false;        // a walk over the whole list: the grid catches up afterwards
-    bool syncing_ = false;     // the selection is being moved to the list's cursor
+    bool bulk_ = false;    // a walk over the whole list: the grid catches up afterwards
+    bool syncing_ = false; // the selection is being moved to the list's cursor
 };
 
 } // namespace qrv::gui

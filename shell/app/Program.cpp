@@ -10,7 +10,8 @@ namespace qrv::gui {
 TProgram::TProgram(TMainFormOptions options) {
     main_ = std::make_unique<TMainForm>(std::move(options));
     TMainForm* mainForm = main_.get();
-    settings_ = std::make_unique<TformSettings>([mainForm] { mainForm->ApplySettings(); }, mainForm);
+    settings_ =
+        std::make_unique<TformSettings>([mainForm] { mainForm->ApplySettings(); }, mainForm);
     servers_ = std::make_unique<TFormServers>(mainForm->setServer, *mainForm->timerCheck, mainForm);
     about_ = std::make_unique<TFormAbout>(mainForm);
     update_ = std::make_unique<TFormUpdate>(mainForm);

@@ -16,7 +16,7 @@ class TformSettings;
 class TProgram {
 public:
     explicit TProgram(TMainFormOptions options = {});
-    ~TProgram();  // the dialogs go first; the main window then closes the list (its save)
+    ~TProgram(); // the dialogs go first; the main window then closes the list (its save)
     TProgram(const TProgram&) = delete;
     TProgram& operator=(const TProgram&) = delete;
 

@@ -6,8 +6,8 @@
 #include "platform/qt/DesktopNotifier.h"
 #include "shell/app/Application.h"
 #include "shell/app/EndSignals.h"
-#include "shell/window/MessageBox.h"
 #include "shell/app/Program.h"
+#include "shell/window/MessageBox.h"
 #include "shell/window/WindowFonts.h"
 
 #include <QMetaObject>
@@ -46,11 +46,13 @@ int main(int argc, char** argv) {
     if (Empty("QT_QPA_PLATFORM")) {
         // A Wayland session, or a Wayland display with no X server beside it.
         const char* session = std::getenv("XDG_SESSION_TYPE");
-        const bool wayland = !Empty("WAYLAND_DISPLAY") &&
-                             (Empty("DISPLAY") ||
-                              (session != nullptr && std::string_view(session) == "wayland"));
+        const bool wayland =
+            !Empty("WAYLAND_DISPLAY") &&
+            (Empty("DISPLAY") || (session != nullptr && std::string_view(session) == "wayland"));
         ::setenv("QT_QPA_PLATFORM",
-                 !displayNamed ? "offscreen" : wayland ? "wayland;xcb;offscreen" : "xcb;offscreen",
+                 !displayNamed ? "offscreen"
+                 : wayland     ? "wayland;xcb;offscreen"
+                               : "xcb;offscreen",
                  1);
     }
 
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
     // A catalogue problem may be found on any thread; its box waits for the event loop.
     qrv::i18n::SetLocalizationNotifier([&app](const std::string& caption, const std::string& text) {
         QMetaObject::invokeMethod(
-            &app, [caption, text] { ShowMessageBox(nullptr, caption, text, TMessageIcon::Warning); },
+            &app,
+            [caption, text] { ShowMessageBox(nullptr, caption, text, TMessageIcon::Warning); },
             Qt::QueuedConnection);
     });
 
@@ -116,8 +119,9 @@ int main(int argc, char** argv) {
             });
         }
         if (endPending) {
-            QTimer::singleShot(0, mainForm,
-                               [mainForm] { Guarded([mainForm] { mainForm->actionQuitExecute(); }); });
+            QTimer::singleShot(0, mainForm, [mainForm] {
+                Guarded([mainForm] { mainForm->actionQuitExecute(); });
+            });
         }
         TQRVApplication::exec();
         // Closing the windows closes the list, which saves it when it changed; every thread of

@@ -46,8 +46,7 @@ std::optional<engine::TField> TField::Bound() const {
 
 TFieldDef::TFieldDef(const QString& name, QObject* parent) : QObject(parent), name_(name) {}
 
-TGridColumn::TGridColumn(const QString& title, const QString& fieldName, int width,
-                         QObject* parent)
+TGridColumn::TGridColumn(const QString& title, const QString& fieldName, int width, QObject* parent)
     : QObject(parent), title_(title), fieldName_(fieldName), width_(width) {}
 
 void TGridColumn::SetTitle(const QString& title) {
@@ -190,8 +189,7 @@ void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     if (!model_.RowActive(row)) {
         background = InactiveColor();
     }
-    const QColor foreground =
-        palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QColor foreground = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
 
     painter->save();
     painter->fillRect(option.rect, background);

@@ -105,8 +105,9 @@ private:
     // Beside the tray icon, inside the screen: above an icon in the lower half, else below.
     void Place(const QRect& anchor) {
         const QScreen* screen = QGuiApplication::screenAt(anchor.center());
-        const QRect area = screen != nullptr ? screen->availableGeometry()
-                                             : QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect area = screen != nullptr
+                               ? screen->availableGeometry()
+                               : QGuiApplication::primaryScreen()->availableGeometry();
         QPoint at(anchor.right() - width(), anchor.bottom() + 4);
         if (anchor.center().y() > area.center().y()) {
             at.setY(anchor.top() - height() - 4);
@@ -154,11 +155,15 @@ protected:
     }
 };
 
-const QWidget* TTrayIcon::BalloonWindow() const { return balloonWindow_.get(); }
+const QWidget* TTrayIcon::BalloonWindow() const {
+    return balloonWindow_.get();
+}
 
 namespace {
 
-bool OnXcb() { return QGuiApplication::platformName() == QStringLiteral("xcb"); }
+bool OnXcb() {
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
 
 platform::TNoticeKind NoticeKind(engine::TBalloonIcon icon) {
     switch (icon) {
@@ -320,10 +325,9 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
         if (!balloonWindow_) {
             balloonWindow_ = std::make_unique<TBalloonWindow>();
         }
-        const QStyle::StandardPixmap kinds[] = {QStyle::SP_MessageBoxInformation,
-                                                QStyle::SP_MessageBoxInformation,
-                                                QStyle::SP_MessageBoxWarning,
-                                                QStyle::SP_MessageBoxCritical};
+        const QStyle::StandardPixmap kinds[] = {
+            QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxInformation,
+            QStyle::SP_MessageBoxWarning, QStyle::SP_MessageBoxCritical};
         balloonWindow_->Show(shownTitle, shownText, kinds[static_cast<int>(icon)],
                              icon != engine::TBalloonIcon::None, shownMs, anchor);
         return;

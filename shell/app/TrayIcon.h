@@ -53,9 +53,9 @@ public:
     ~TTrayIcon() override;
 
     void SetPopupMenu(QMenu* menu);
-    void SetImageIndex(int index);  // out-of-range indices are ignored
+    void SetImageIndex(int index); // out-of-range indices are ignored
     int ImageIndex() const { return imageIndex_; }
-    void SetHint(const std::string& hint);  // cut to kTrayHintMax characters
+    void SetHint(const std::string& hint); // cut to kTrayHintMax characters
     const std::string& Hint() const { return hint_; }
     // Replaces the balloon shown before; title and text cut to the notification-area limits.
     void ShowBalloon(const std::string& title, const std::string& text, int timeoutMs,

@@ -28,7 +28,9 @@ TUiDispatcher::~TUiDispatcher() {
     ::close(signalFd_);
 }
 
-bool TUiDispatcher::OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
+bool TUiDispatcher::OnUiThread() const {
+    return std::this_thread::get_id() == uiThread_;
+}
 
 void TUiDispatcher::Signal() {
     const std::uint64_t one = 1;

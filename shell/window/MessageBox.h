@@ -33,8 +33,8 @@ namespace MessageBoxSeam {
 void SetNextAnswer(TMessageAnswer answer);
 void SetUnattended(bool on);
 bool Unattended();
-std::vector<TMessageRecord> TakeShown();  // the boxes recorded since the last call
-void Reset();                              // queued answers and records dropped, unattended off
+std::vector<TMessageRecord> TakeShown(); // the boxes recorded since the last call
+void Reset();                            // queued answers and records dropped, unattended off
 } // namespace MessageBoxSeam
 
 } // namespace qrv::gui

@@ -13,8 +13,8 @@ std::vector<int> LoadWindowFonts(const std::vector<std::string>& folders) {
     std::vector<int> ids;
     for (const std::string& folder : folders) {
         for (const char* file : {"tahoma.ttf", "tahomabd.ttf"}) {
-            const QString path = QString::fromStdString(folder) + QLatin1Char('/') +
-                                 QString::fromLatin1(file);
+            const QString path =
+                QString::fromStdString(folder) + QLatin1Char('/') + QString::fromLatin1(file);
             if (!QFileInfo::exists(path)) {
                 continue;
             }

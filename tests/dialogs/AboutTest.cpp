@@ -17,7 +17,8 @@ TEST(VendorPages, AddressCarriesTheKindAndTheLanguageUnencoded) {
     EXPECT_EQ(gui::VendorPageUrl("help", "cs"), base + "/app_redirect/qrv?action=help&lang=cs");
     EXPECT_EQ(gui::VendorPageUrl("about", "en"), base + "/app_redirect/qrv?action=about&lang=en");
     EXPECT_EQ(gui::VendorPageUrl("update", ""), base + "/app_redirect/qrv?action=update&lang=");
-    EXPECT_EQ(gui::VendorPageUrl("help", "a b&c"), base + "/app_redirect/qrv?action=help&lang=a b&c");
+    EXPECT_EQ(gui::VendorPageUrl("help", "a b&c"),
+              base + "/app_redirect/qrv?action=help&lang=a b&c");
 }
 
 TEST(VendorPages, EachOpeningUsesTheLanguageInForceAtThatMoment) {

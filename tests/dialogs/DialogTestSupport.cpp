@@ -53,7 +53,9 @@ TRecordingOpener::TRecordingOpener() : log_(dir_.Path() / "opened.txt") {
     ::setenv("QRV_OPENER", script.c_str(), 1);
 }
 
-TRecordingOpener::~TRecordingOpener() { ::unsetenv("QRV_OPENER"); }
+TRecordingOpener::~TRecordingOpener() {
+    ::unsetenv("QRV_OPENER");
+}
 
 std::vector<std::string> TRecordingOpener::Lines(std::size_t count) {
     std::vector<std::string> lines;

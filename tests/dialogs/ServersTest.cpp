@@ -71,11 +71,16 @@ protected:
     }
 
     TRecord Current() const {
-        TRecord r{list.AsString(TField::Name),     list.AsString(TField::Status),
-                  list.AsString(TField::Result),   list.AsString(TField::Url),
-                  list.AsBoolean(TField::Active),  list.AsInteger(TField::LoadTime),
-                  std::nullopt,                    list.AsBoolean(TField::TimeoutEnabled),
-                  list.AsString(TField::Response), list.AsBoolean(TField::ResponseEnabled)};
+        TRecord r{list.AsString(TField::Name),
+                  list.AsString(TField::Status),
+                  list.AsString(TField::Result),
+                  list.AsString(TField::Url),
+                  list.AsBoolean(TField::Active),
+                  list.AsInteger(TField::LoadTime),
+                  std::nullopt,
+                  list.AsBoolean(TField::TimeoutEnabled),
+                  list.AsString(TField::Response),
+                  list.AsBoolean(TField::ResponseEnabled)};
         if (!list.IsNull(TField::Timeout)) {
             r.Timeout = list.AsInteger(TField::Timeout);
         }
@@ -121,7 +126,7 @@ TEST_F(ServerEditor, FixedWindowWithItsKeyboardOrderAndNoDefaultOrCancelButton) 
             QApplication::sendEvent(target, &press);
         }
     }
-    form->close();   // there is no close button; other close requests are refused
+    form->close(); // there is no close button; other close requests are refused
     ExpectHeld();
     EXPECT_EQ(list.RecordCount(), 0);
     EXPECT_TRUE(TakeShown().empty());
@@ -143,7 +148,7 @@ TEST_F(ServerEditor, AddStartsFromTheDefaultsAndStoresANewWaitingServer) {
     form->editName->setText(QStringLiteral("Intranet"));
     form->editURL->setText(QStringLiteral("http://intranet.example/ping"));
     form->editTimeout->setText(QStringLiteral(" 750"));
-    form->checkboxTimeout->click();   // cleared: the timeout is stored all the same
+    form->checkboxTimeout->click(); // cleared: the timeout is stored all the same
     form->memoResponse->setPlainText(QStringLiteral("first line\nsecond\u00a0line"));
     form->buttonOK->click();
 
@@ -159,7 +164,8 @@ TEST_F(ServerEditor, AddStartsFromTheDefaultsAndStoresANewWaitingServer) {
 TEST_F(ServerEditor, EditChangesOnlyTheSixEditedFields) {
     Add({"Alpha", "ERR_SLOW", "Slow", "http://alpha.example/", false, 912, 300, true, "a\r\nb",
          true});
-    const TRecord beta{"Beta", "OK", "Fine", "http://beta.example/", true, 20, 100, false, "", false};
+    const TRecord beta{"Beta", "OK", "Fine", "http://beta.example/", true, 20, 100,
+                       false,  "",   false};
     Add(beta);
     list.First();
 
@@ -211,17 +217,20 @@ TEST_F(ServerEditor, CancelLeavesTheListAsItWasAndRestartsTheTimer) {
     EXPECT_EQ(list.RecordCount(), 1);
     EXPECT_EQ(inserts, 0);
     EXPECT_TRUE(TakeShown().empty());
-    form->PrepareAdd();   // nothing typed in an earlier opening survives
+    form->PrepareAdd(); // nothing typed in an earlier opening survives
     EXPECT_EQ(form->editName->text(), QStringLiteral("New server name"));
 }
 
 TEST_F(ServerEditor, ValidationCollectsEveryFailedRuleIntoOneBox) {
     struct TRow {
         const char *Case, *Name, *Url, *Timeout;
-        std::vector<std::string> Errors;   // empty: accepted
+        std::vector<std::string> Errors; // empty: accepted
     };
     const std::vector<TRow> rows = {
-        {"all three fail", "", "ftp://x", "0",
+        {"all three fail",
+         "",
+         "ftp://x",
+         "0",
          {"Enter server name", "Enter valid URL", "Enter valid timeout value"}},
         {"blank name passes", "   ", "http://x", "1", {}},
         {"bare scheme passes", "n", "http://", "1", {}},
@@ -234,7 +243,11 @@ TEST_F(ServerEditor, ValidationCollectsEveryFailedRuleIntoOneBox) {
         {"timeout with letters", "n", "http://x", "12a", {"Enter valid timeout value"}},
         {"timeout too large", "n", "http://x", "2147483648", {"Enter valid timeout value"}},
         {"timeout hexadecimal", "n", "http://x", "0x10", {}},
-        {"name and timeout", "", "http://x", "x", {"Enter server name", "Enter valid timeout value"}},
+        {"name and timeout",
+         "",
+         "http://x",
+         "x",
+         {"Enter server name", "Enter valid timeout value"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Case);

@@ -23,14 +23,16 @@
 namespace qrv::test {
 namespace {
 
-using gui::MessageBoxSeam::TakeShown;
 using gui::TformSettings;
+using gui::MessageBoxSeam::TakeShown;
 using platform::TRegistryKey;
 using platform::TRegValue;
 
 constexpr char kExe[] = "/opt/Quorvane/quorvane";
 
-TRegValue Sz(const std::string& text) { return {platform::REG_SZ, platform::EncodeRegString(text)}; }
+TRegValue Sz(const std::string& text) {
+    return {platform::REG_SZ, platform::EncodeRegString(text)};
+}
 TRegValue Dword(std::uint32_t v) {
     return {platform::REG_DWORD,
             {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
@@ -105,11 +107,12 @@ TEST_F(SettingsDialog, WindowHasTheDesignedControlsEntriesAndKeyboardOrder) {
     for (int i = 0; i < form->comboBalloonLevel->count(); ++i) {
         levels << form->comboBalloonLevel->itemText(i);
     }
-    EXPECT_EQ(levels, (QStringList{QStringLiteral("0 - Never"), QStringLiteral("1 - On load error "),
-                                   QStringLiteral("2 - On wrong response"),
-                                   QStringLiteral("3 - On slow load"),
-                                   QStringLiteral("4 - On offline station"), QString(), QString(),
-                                   QString(), QString()}));
+    EXPECT_EQ(
+        levels,
+        (QStringList{QStringLiteral("0 - Never"), QStringLiteral("1 - On load error "),
+                     QStringLiteral("2 - On wrong response"), QStringLiteral("3 - On slow load"),
+                     QStringLiteral("4 - On offline station"), QString(), QString(), QString(),
+                     QString()}));
     EXPECT_FALSE(form->comboBalloonLevel->isEditable() || form->comboLanguage->isEditable());
     QStringList languages;
     for (int i = 0; i < form->comboLanguage->count(); ++i) {
@@ -119,10 +122,10 @@ TEST_F(SettingsDialog, WindowHasTheDesignedControlsEntriesAndKeyboardOrder) {
 
     Open();
     const std::vector<QWidget*> expected = {
-        form->editVerifyURL,         form->editLogFile,           form->editCheckInterval,
-        form->checkboxLogEnabled,    form->buttonSave,            form->buttonCancel,
-        form->checkboxAfterStart,    form->comboBalloonLevel,     form->checkboxHotkeyEnabled,
-        form->checkboxVerifyEnabled, form->comboLanguage,         form->checkboxUpdate};
+        form->editVerifyURL,         form->editLogFile,       form->editCheckInterval,
+        form->checkboxLogEnabled,    form->buttonSave,        form->buttonCancel,
+        form->checkboxAfterStart,    form->comboBalloonLevel, form->checkboxHotkeyEnabled,
+        form->checkboxVerifyEnabled, form->comboLanguage,     form->checkboxUpdate};
     EXPECT_EQ(TabOrder(form->editVerifyURL), expected);
 }
 
@@ -143,7 +146,7 @@ TEST_F(SettingsDialog, LanguageListIsBuiltOnceAtCreation) {
 
 TEST_F(SettingsDialog, ControlsKeepTheirDesignTextsWhenTheKeyCannotBeOpened) {
     std::filesystem::remove(config.KeyFile());
-    std::filesystem::create_directories(config.KeyFile());   // a folder where the file should be
+    std::filesystem::create_directories(config.KeyFile()); // a folder where the file should be
     Open();
     EXPECT_EQ(form->editVerifyURL->text(), QStringLiteral("http://"));
     EXPECT_EQ(form->editCheckInterval->text(), QStringLiteral("60"));
@@ -153,7 +156,7 @@ TEST_F(SettingsDialog, ControlsKeepTheirDesignTextsWhenTheKeyCannotBeOpened) {
 }
 
 TEST_F(SettingsDialog, EveryShowingLoadsTheControlsFromTheRegistry) {
-    Open();   // the defaults
+    Open(); // the defaults
     EXPECT_EQ(form->editVerifyURL->text(), QStringLiteral("http://"));
     EXPECT_FALSE(form->checkboxVerifyEnabled->isChecked() || form->editVerifyURL->isEnabled());
     // That folder does not exist here, so the log goes to the user's data folder.
@@ -164,14 +167,17 @@ TEST_F(SettingsDialog, EveryShowingLoadsTheControlsFromTheRegistry) {
     EXPECT_TRUE(form->checkboxUpdate->isChecked());
     form->buttonCancel->click();
 
-    Store({{"VerifyEnabled", Dword(1)}, {"LogEnabled", Dword(0)}, {"HotkeyEnabled", Dword(7)},
-           {"CheckUpdate", Dword(0)}, {"VerifyURL", Sz("http://verify.example/")},
+    Store({{"VerifyEnabled", Dword(1)},
+           {"LogEnabled", Dword(0)},
+           {"HotkeyEnabled", Dword(7)},
+           {"CheckUpdate", Dword(0)},
+           {"VerifyURL", Sz("http://verify.example/")},
            {"LogFile", {platform::REG_EXPAND_SZ, platform::EncodeRegString("%TEMP%\\q.log")}}});
     Open();
     EXPECT_TRUE(form->checkboxVerifyEnabled->isChecked() && form->editVerifyURL->isEnabled());
     EXPECT_EQ(form->editVerifyURL->text(), QStringLiteral("http://verify.example/"));
     EXPECT_FALSE(form->checkboxLogEnabled->isChecked() || form->editLogFile->isEnabled());
-    EXPECT_EQ(form->editLogFile->text(), QStringLiteral("%TEMP%\\q.log"));   // not expanded
+    EXPECT_EQ(form->editLogFile->text(), QStringLiteral("%TEMP%\\q.log")); // not expanded
     EXPECT_TRUE(form->checkboxHotkeyEnabled->isChecked());
     EXPECT_FALSE(form->checkboxUpdate->isChecked());
     form->buttonCancel->click();
@@ -182,16 +188,16 @@ TEST_F(SettingsDialog, EveryShowingLoadsTheControlsFromTheRegistry) {
         std::string LanguageShown;
     };
     const std::vector<TRow> rows = {
-        {"300", "3", "en", 3, "en"},       {" 0x1F", "7", "CS", 7, "cs"},
-        {"-4", "8", "de", 8, "<none>"},    {"0", "9", "", -1, "<none>"},
-        {"x", "-1", "En", -1, "en"},       {"", "$4", "cs", 4, "cs"},
+        {"300", "3", "en", 3, "en"},  {" 0x1F", "7", "CS", 7, "cs"}, {"-4", "8", "de", 8, "<none>"},
+        {"0", "9", "", -1, "<none>"}, {"x", "-1", "En", -1, "en"},   {"", "$4", "cs", 4, "cs"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Interval + "/" + row.Level + "/" + row.Language);
-        Store({{"CheckInterval", Sz(row.Interval)}, {"BalloonLevel", Sz(row.Level)},
+        Store({{"CheckInterval", Sz(row.Interval)},
+               {"BalloonLevel", Sz(row.Level)},
                {"Language", Sz(row.Language)}});
         Open();
-        EXPECT_EQ(form->editCheckInterval->text().toStdString(), row.Interval);   // as stored
+        EXPECT_EQ(form->editCheckInterval->text().toStdString(), row.Interval); // as stored
         EXPECT_EQ(form->comboBalloonLevel->currentIndex(), row.LevelShown);
         EXPECT_EQ(Selected(form->comboLanguage), row.LanguageShown);
         form->buttonCancel->click();
@@ -205,7 +211,7 @@ TEST_F(SettingsDialog, SaveWritesEveryValueInOrderAndFormThenReloadsAndApplies) 
     // Only Version stored: every other value is written afresh, so the file shows the order.
     std::filesystem::remove(config.KeyFile());
     Store({{"Version", Sz("0.9.18")}});
-    Open();   // loading stops at the first missing flag; the user fills in the rest
+    Open(); // loading stops at the first missing flag; the user fills in the rest
     form->editVerifyURL->setText(QStringLiteral("not validated"));
     form->editCheckInterval->setText(QStringLiteral("  0012"));
     form->editLogFile->setText(QStringLiteral("/var/log/q\u00e9.log"));
@@ -226,10 +232,10 @@ TEST_F(SettingsDialog, SaveWritesEveryValueInOrderAndFormThenReloadsAndApplies) 
                                         "LogFile", "LogEnabled", "BalloonLevel", "HotkeyEnabled",
                                         "Language", "CheckUpdate"}));
     const std::vector<std::pair<std::string, TRegValue>> expected = {
-        {"VerifyURL", Sz("not validated")},   {"VerifyEnabled", Dword(0)},
-        {"CheckInterval", Sz("  0012")},      {"LogFile", Sz("/var/log/q\u00e9.log")},
-        {"LogEnabled", Dword(1)},             {"BalloonLevel", Sz("-1")},
-        {"HotkeyEnabled", Dword(1)},          {"Language", Sz("cs")},
+        {"VerifyURL", Sz("not validated")}, {"VerifyEnabled", Dword(0)},
+        {"CheckInterval", Sz("  0012")},    {"LogFile", Sz("/var/log/q\u00e9.log")},
+        {"LogEnabled", Dword(1)},           {"BalloonLevel", Sz("-1")},
+        {"HotkeyEnabled", Dword(1)},        {"Language", Sz("cs")},
         {"CheckUpdate", Dword(0)},
     };
     for (const auto& [name, value] : expected) {
@@ -283,7 +289,10 @@ TEST_F(SettingsDialog, ValidationNamesEveryFailedRuleAndWritesNothing) {
         {"interval zero", false, "", "0", {}},
         {"interval negative", false, "", "-5", {}},
         {"interval hexadecimal", false, "", "$A", {}},
-        {"both fail, verify first", true, "HTTP://x", "x",
+        {"both fail, verify first",
+         true,
+         "HTTP://x",
+         "x",
          {"Enter valid URL for verify", "Enter valid interval value"}},
     };
     for (const auto& row : rows) {
@@ -434,8 +443,10 @@ TEST_F(SettingsDialog, AStoredValueThatCannotBeReadStopsLoadingThere) {
     EXPECT_TRUE(form->checkboxAfterStart->isChecked());
     form->buttonCancel->click();
 
-    Store({{"VerifyURL", Sz("http://second.example/")}, {"CheckInterval", Sz("77")},
-           {"BalloonLevel", Sz("three")}, {"HotkeyEnabled", Dword(0)}});
+    Store({{"VerifyURL", Sz("http://second.example/")},
+           {"CheckInterval", Sz("77")},
+           {"BalloonLevel", Sz("three")},
+           {"HotkeyEnabled", Dword(0)}});
     shell::SetAutostart(false);
     Open();
     EXPECT_TRUE(form->isVisible());

@@ -58,8 +58,8 @@ TEST(DialogTranslation, ALanguageSavedInTheSettingsRetranslatesEveryWindow) {
     gui::TFormUpdate update(&mainForm);
     const auto applySettings = [&] {
         i18n::SelectLanguage(shell::AppConfig().Language);
-        for (QObject* window : std::initializer_list<QObject*>{&servers, settings.get(), &about,
-                                                               &update}) {
+        for (QObject* window :
+             std::initializer_list<QObject*>{&servers, settings.get(), &about, &update}) {
             i18n::RetranslateComponent(window);
         }
     };
@@ -85,7 +85,7 @@ TEST(DialogTranslation, ALanguageSavedInTheSettingsRetranslatesEveryWindow) {
     EXPECT_EQ(settings->labelUpdate->text(), QStringLiteral("Kontrolovat aktualizace"));
     EXPECT_EQ(settings->comboBalloonLevel->itemText(1), QStringLiteral("1 - Při chybě načtení "));
     EXPECT_EQ(settings->comboBalloonLevel->count(), 9);
-    EXPECT_EQ(settings->comboLanguage->count(), 2);   // codes are not texts
+    EXPECT_EQ(settings->comboLanguage->count(), 2); // codes are not texts
     EXPECT_EQ(about.windowTitle(), QStringLiteral("O aplikaci"));
     EXPECT_EQ(update.windowTitle(), QStringLiteral("K dispozici je nová verze"));
     EXPECT_EQ(update.buttonDownload->text(), QStringLiteral("Stáhnout"));

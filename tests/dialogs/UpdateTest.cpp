@@ -25,16 +25,16 @@ TEST(UpdateAnswer, OnlyASecondLineEndedByLineFeedAndStartingWithUpdateNamesAVers
     const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
         {"0\nUPDATE1.0\n", "1.0"},
         {"0\nUPDATE 1.0\n", " 1.0"},
-        {"0\r\nUPDATE1.0\r\n", "1.0\r"},        // only LF ends a line
+        {"0\r\nUPDATE1.0\r\n", "1.0\r"}, // only LF ends a line
         {"0\nUPDATE1.0\nmore\nlines", "1.0"},
-        {"\nUPDATE2\n", "2"},                    // an empty first line is still a line
+        {"\nUPDATE2\n", "2"}, // an empty first line is still a line
         {"0\nUPDATE\n", ""},
-        {"0\nUPDATE1.0", std::nullopt},          // no line feed after the second line
+        {"0\nUPDATE1.0", std::nullopt}, // no line feed after the second line
         {"0\nupdate1.0\n", std::nullopt},
         {"0\n UPDATE1.0\n", std::nullopt},
-        {"UPDATE1.0\n", std::nullopt},           // on the first line
+        {"UPDATE1.0\n", std::nullopt}, // on the first line
         {"UPDATE\n", std::nullopt},
-        {"0\r\rUPDATE1\r\r", std::nullopt},      // CR alone is no line end
+        {"0\r\rUPDATE1\r\r", std::nullopt}, // CR alone is no line end
         {"", std::nullopt},
     };
     for (const auto& [answer, expected] : rows) {
@@ -129,7 +129,7 @@ TEST_F(UpdateCheck, AnswersThatNameNoVersionOrAreNotWantedShowNothing) {
         TTestHttpServer service;
         service.Route("/", Reply(row.Status, row.Answer));
         Check(service.Url());
-        EXPECT_EQ(service.RequestCount(), 1u);   // asked whatever CheckUpdate holds
+        EXPECT_EQ(service.RequestCount(), 1u); // asked whatever CheckUpdate holds
         EXPECT_EQ(notice->isVisible(), row.Shown.has_value());
         EXPECT_EQ(lookups, row.Shown ? 1 : 0);
         if (row.Shown) {
@@ -194,8 +194,7 @@ TEST_F(UpdateCheck, NoticeButtonsCloseItAndOpenTheDownloadPage) {
     notice->ShowNewVersion("1.0");
     notice->buttonDownload->click();
     EXPECT_FALSE(notice->isVisible());
-    EXPECT_EQ(opener.Lines(1),
-              std::vector<std::string>{"1|" + gui::VendorPageUrl("update", "en")});
+    EXPECT_EQ(opener.Lines(1), std::vector<std::string>{"1|" + gui::VendorPageUrl("update", "en")});
 }
 
 } // namespace

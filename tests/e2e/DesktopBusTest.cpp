@@ -103,9 +103,9 @@ const char* const kOfflineHint =
 TEST_F(DesktopBusTest, StatusNotifierItemShowsEachOutcomeAndTogglesTheWindow) {
     TBusSession bus({"--watcher", "--notifications"});
     TSites sites;
-    install_->WriteConfig({{"CheckInterval", "1"}, {"BalloonLevel", "4"},
-                           {"VerifyURL", sites.server.Url("/verify")}},
-                          {{"VerifyEnabled", 1}});
+    install_->WriteConfig(
+        {{"CheckInterval", "1"}, {"BalloonLevel", "4"}, {"VerifyURL", sites.server.Url("/verify")}},
+        {{"VerifyEnabled", 1}});
     // A name that is markup to a notification server that reads markup.
     WriteServerList(install_->ListFile(), {{"a&b <i>", sites.server.Url("/site")}});
     TProcess program = Start(bus);

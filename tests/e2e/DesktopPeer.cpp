@@ -1,7 +1,7 @@
 // The desktop's side of the session bus for the end-to-end tests: a status-notifier watcher with a
-// host behind it, a notification server and the global-shortcuts portal, each only when asked for. It records what the
-// program sends and reads the program's item as a panel would; the tests ask it through
-// qrv.test.DesktopPeer (with dbus-send).
+// host behind it, a notification server and the global-shortcuts portal, each only when asked for.
+// It records what the program sends and reads the program's item as a panel would; the tests ask it
+// through qrv.test.DesktopPeer (with dbus-send).
 //
 //   qrv_desktop_peer [--watcher] [--watcher-after-ms N] [--notifications] [--portal]
 
@@ -61,8 +61,8 @@ public:
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
         // Items name their bus name, or only an object path on the caller's connection.
-        const QString item = service.startsWith(QLatin1Char('/')) ? message.service() + service
-                                                                  : service;
+        const QString item =
+            service.startsWith(QLatin1Char('/')) ? message.service() + service : service;
         if (!items_.contains(item)) {
             items_.append(item);
             // An item leaves with its bus name, as a panel's watcher forgets it.
@@ -94,7 +94,9 @@ public:
     QStringList Log;
 
 public Q_SLOTS:
-    QStringList GetCapabilities() { return {QStringLiteral("body"), QStringLiteral("body-markup")}; }
+    QStringList GetCapabilities() {
+        return {QStringLiteral("body"), QStringLiteral("body-markup")};
+    }
     uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
                 const QString& body, const QStringList& actions, const QVariantMap& hints,
                 int timeout) {
@@ -122,7 +124,6 @@ public Q_SLOTS:
 private:
     uint lastId_ = 0;
 };
-
 
 class TPortal;
 
@@ -160,8 +161,9 @@ public Q_SLOTS:
         auto* closer = new TPortalSession(this, session);
         QDBusConnection::sessionBus().registerObject(session, closer,
                                                      QDBusConnection::ExportAllSlots);
-        return Respond(message, options, {{QStringLiteral("session_handle"),
-                                           QVariant::fromValue(QDBusObjectPath(session))}});
+        return Respond(
+            message, options,
+            {{QStringLiteral("session_handle"), QVariant::fromValue(QDBusObjectPath(session))}});
     }
     // Spelled out: the bus knows the list's type by this name, not by the alias.
     QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<TShortcut>& shortcuts,
@@ -170,10 +172,11 @@ public Q_SLOTS:
         for (const TShortcut& shortcut : shortcuts) {
             Session = session.path();
             Shortcut = shortcut.Id;
-            Log.append(QStringLiteral("bind|id=%1|trigger=%2")
-                           .arg(shortcut.Id,
-                                shortcut.Properties.value(QStringLiteral("preferred_trigger"))
-                                    .toString()));
+            Log.append(
+                QStringLiteral("bind|id=%1|trigger=%2")
+                    .arg(
+                        shortcut.Id,
+                        shortcut.Properties.value(QStringLiteral("preferred_trigger")).toString()));
         }
         return Respond(message, options, {});
     }
@@ -187,8 +190,8 @@ private:
     }
     QDBusObjectPath Respond(const QDBusMessage& message, const QVariantMap& options,
                             const QVariantMap& results) {
-        const QString request = Path(QStringLiteral("request"), message,
-                                     options.value(QStringLiteral("handle_token")));
+        const QString request =
+            Path(QStringLiteral("request"), message, options.value(QStringLiteral("handle_token")));
         // After the reply, as a portal answers once the user has decided.
         QTimer::singleShot(0, this, [request, results] {
             QDBusMessage response = QDBusMessage::createSignal(
@@ -234,12 +237,14 @@ public:
 
 public Q_SLOTS:
     // The items registered, one per line.
-    QString Items() { return Watcher != nullptr ? Watcher->Items().join(QLatin1Char('\n')) : QString(); }
+    QString Items() {
+        return Watcher != nullptr ? Watcher->Items().join(QLatin1Char('\n')) : QString();
+    }
     // The first item as a panel shows it: "status=…|tooltip=…|pixel=RRGGBB|id=…|title=…|menu=…".
     QString Inspect() {
-        QDBusMessage reply = Ask(QStringLiteral("org.freedesktop.DBus.Properties"),
-                                 QStringLiteral("GetAll"),
-                                 {QStringLiteral("org.kde.StatusNotifierItem")});
+        QDBusMessage reply =
+            Ask(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"),
+                {QStringLiteral("org.kde.StatusNotifierItem")});
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             return QStringLiteral("error=") + reply.errorMessage();
         }
@@ -262,14 +267,16 @@ public Q_SLOTS:
         }
         QString pixel = QStringLiteral("none");
         {
-            const QDBusArgument arg = all.value(QStringLiteral("IconPixmap")).value<QDBusArgument>();
+            const QDBusArgument arg =
+                all.value(QStringLiteral("IconPixmap")).value<QDBusArgument>();
             arg.beginArray();
             while (!arg.atEnd()) {
                 TPixmap pixmap;
                 arg >> pixmap;
                 // The middle of the largest picture, ARGB in network order.
                 const qsizetype at =
-                    (static_cast<qsizetype>(pixmap.Height / 2) * pixmap.Width + pixmap.Width / 2) * 4;
+                    (static_cast<qsizetype>(pixmap.Height / 2) * pixmap.Width + pixmap.Width / 2) *
+                    4;
                 if (at + 4 <= pixmap.Bytes.size()) {
                     pixel = QString::fromLatin1(pixmap.Bytes.mid(at + 1, 3).toHex());
                 }
@@ -287,7 +294,9 @@ public Q_SLOTS:
     QString Activate() { return Call(QStringLiteral("Activate")); }
     QString ContextMenu() { return Call(QStringLiteral("ContextMenu")); }
     // What the portal was asked, one per line.
-    QString Shortcuts() { return Portal != nullptr ? Portal->Log.join(QLatin1Char('\n')) : QString(); }
+    QString Shortcuts() {
+        return Portal != nullptr ? Portal->Log.join(QLatin1Char('\n')) : QString();
+    }
     // The user presses the shortcut bound last (while its session is open).
     QString PressShortcut() {
         if (Portal == nullptr || Portal->Session.isEmpty()) {
@@ -308,7 +317,8 @@ public Q_SLOTS:
 
 private:
     QString Call(const QString& method) {
-        const QDBusMessage reply = Ask(QStringLiteral("org.kde.StatusNotifierItem"), method, {100, 100});
+        const QDBusMessage reply =
+            Ask(QStringLiteral("org.kde.StatusNotifierItem"), method, {100, 100});
         return reply.type() == QDBusMessage::ReplyMessage ? QStringLiteral("ok")
                                                           : reply.errorMessage();
     }

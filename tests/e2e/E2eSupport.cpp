@@ -479,10 +479,10 @@ TBusSession::TBusSession(const std::vector<std::string>& peerArgs, const TUser* 
     peer_ = TProcess(As(argv), env, (dir_ / "peer.txt").string());
     peerReady_ = WaitUntil(
         [&] {
-            return RunCommand(As({"dbus-send", "--session", "--print-reply",
-                                  "--dest=qrv.test.DesktopPeer", "/Peer",
-                                  "qrv.test.DesktopPeer.Items"}),
-                              {Environment()}, 5000)
+            return RunCommand(
+                       As({"dbus-send", "--session", "--print-reply", "--dest=qrv.test.DesktopPeer",
+                           "/Peer", "qrv.test.DesktopPeer.Items"}),
+                       {Environment()}, 5000)
                        .Status == 0;
         },
         20000);
@@ -652,7 +652,9 @@ void WriteServerList(const fs::path& path, const std::vector<TListServer>& serve
     list.SaveToFile(path.string());
 }
 
-std::vector<std::string> Plain() { return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}; }
+std::vector<std::string> Plain() {
+    return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+}
 
 TUser OrdinaryUser(const std::string& name) {
     if (::getpwnam(name.c_str()) == nullptr) {
@@ -663,8 +665,9 @@ TUser OrdinaryUser(const std::string& name) {
         return {};
     }
     TUser user{name, entry->pw_uid, entry->pw_gid, entry->pw_dir, {}};
-    for (const fs::path& gone : {user.Home / ".config/Ostrelle", user.Home / ".local/share/Ostrelle",
-                                 user.Home / ".config/autostart"}) {
+    for (const fs::path& gone :
+         {user.Home / ".config/Ostrelle", user.Home / ".local/share/Ostrelle",
+          user.Home / ".config/autostart"}) {
         fs::remove_all(gone);
     }
     user.Runtime = fs::temp_directory_path() / ("qrv-e2e-runtime-" + std::to_string(user.Uid));

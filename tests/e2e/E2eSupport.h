@@ -110,8 +110,7 @@ class TBusSession {
 public:
     // `peerArgs`: "--watcher", "--watcher-after-ms N", "--notifications", "--portal". With a
     // `user`, the bus and the peer are that user's (a session bus admits its own user only).
-    explicit TBusSession(const std::vector<std::string>& peerArgs,
-                         const TUser* user = nullptr);
+    explicit TBusSession(const std::vector<std::string>& peerArgs, const TUser* user = nullptr);
     ~TBusSession();
     bool Ok() const { return !address_.empty() && peerReady_; }
     // "DBUS_SESSION_BUS_ADDRESS=…", for the program's environment.

@@ -24,7 +24,8 @@ namespace {
 // 32 pixels), a balloon, a menu.
 std::vector<std::pair<unsigned long, int>> OtherWindowsOfOurs(TXSession& x, unsigned long main) {
     std::vector<std::pair<unsigned long, int>> found;
-    for (unsigned long id : x.Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
+    for (unsigned long id :
+         x.Search({"--onlyvisible", "--class", "^Ostrelle\\.Quorvane\\.0\\.9$"})) {
         const std::string geometry = x.Xdotool({"getwindowgeometry", std::to_string(id)}).Output;
         const auto at = geometry.find("Geometry: ");
         if (id != main && at != std::string::npos) {
@@ -105,10 +106,10 @@ TEST_F(E2eTest, TrayMenuWorksWhileADialogHasTheWindowDisabled) {
     const unsigned long settings = X().WaitForWindow("^Application settings$");
     ASSERT_NE(settings, 0u);
     const std::size_t before = ours().size();
-    ASSERT_EQ(X().Xdotool({"mousemove", "--window", std::to_string(trayIcon), "8", "8", "click",
-                           "3"})
-                  .Status,
-              0);
+    ASSERT_EQ(
+        X().Xdotool({"mousemove", "--window", std::to_string(trayIcon), "8", "8", "click", "3"})
+            .Status,
+        0);
     ASSERT_TRUE(WaitUntil([&] { return ours().size() > before; }, 10000)) << "no tray menu";
     ASSERT_EQ(X().Xdotool({"key", "Down", "Return"}).Status, 0); // Show is off: Hide is first
     ASSERT_TRUE(WaitUntil([&] { return !App().MainWindowVisible(); }, 10000));
@@ -278,8 +279,7 @@ TEST_F(E2eTest, EndSignalsArePromptWhateverTheServersDo) {
             EXPECT_LT(std::atoi(list.c_str() + at + 10), 1000) << list;
             EXPECT_EQ(ReadFile(App().LogFile()).find("Slow load"), std::string::npos);
         } else {
-            EXPECT_NE(list.find("Name=\"x\" Status=\"\" Result=\"Waiting...\""),
-                      std::string::npos)
+            EXPECT_NE(list.find("Name=\"x\" Status=\"\" Result=\"Waiting...\""), std::string::npos)
                 << list;
         }
     }

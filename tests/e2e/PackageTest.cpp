@@ -30,10 +30,10 @@ public:
         }
         work_ = fs::temp_directory_path() / ("qrv-package-" + std::to_string(::getpid()));
         fs::create_directories(work_);
-        const TRunResult made = RunCommand({QRV_CPACK_COMMAND, "-G", "DEB", "--config",
-                                            QRV_BINARY_DIR "/CPackConfig.cmake", "-B",
-                                            work_.string()},
-                                           Plain(), 300000);
+        const TRunResult made =
+            RunCommand({QRV_CPACK_COMMAND, "-G", "DEB", "--config",
+                        QRV_BINARY_DIR "/CPackConfig.cmake", "-B", work_.string()},
+                       Plain(), 300000);
         for (const auto& item : fs::directory_iterator(work_)) {
             if (item.path().extension() == ".deb") {
                 deb_ = item.path();
@@ -45,9 +45,8 @@ public:
         }
         std::vector<std::string> env = Plain();
         env.push_back("DEBIAN_FRONTEND=noninteractive");
-        const TRunResult installed =
-            RunCommand({"apt-get", "install", "-y", "--no-install-recommends", deb_.string()}, env,
-                       300000);
+        const TRunResult installed = RunCommand(
+            {"apt-get", "install", "-y", "--no-install-recommends", deb_.string()}, env, 300000);
         if (installed.Status != 0) {
             problem_ = "apt-get install failed:\n" + installed.Output;
             return;

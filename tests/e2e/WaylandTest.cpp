@@ -32,9 +32,8 @@ protected:
         }
         std::vector<std::string> env = SanitizerOptions();
         env.insert(env.end(), {"HOME=" + user_.Home.string(), Plain().front(),
-                               "XDG_RUNTIME_DIR=" + user_.Runtime.string(),
-                               "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
-                               "WLR_RENDERER=pixman"});
+                               "XDG_RUNTIME_DIR=" + user_.Runtime.string(), "WLR_BACKENDS=headless",
+                               "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
         sway_ = TProcess(user_.As({"sway", "-c", (dir_ / "sway.conf").string()}), env,
                          (dir_ / "sway.txt").string());
         ASSERT_TRUE(WaitUntil(
@@ -83,8 +82,8 @@ protected:
 
     // The titles of the windows sway shows, with their application ids.
     std::vector<std::string> Windows() {
-        const TRunResult tree = RunCommand(user_.As({"swaymsg", "-t", "get_tree"}),
-                                           ToolEnv(), 10000);
+        const TRunResult tree =
+            RunCommand(user_.As({"swaymsg", "-t", "get_tree"}), ToolEnv(), 10000);
         std::vector<std::string> windows;
         // Each window node has its title ("name") before its "app_id"; containers have no id.
         static const std::regex kName(R"re("name": "([^"]*)")re");
@@ -109,8 +108,7 @@ protected:
     // Return to the focused window. The virtual keyboard lives only while wtype runs, so it
     // waits until the program has taken the new keyboard before pressing.
     void PressReturn() {
-        RunCommand(user_.As({"wtype", "-s", "500", "-k", "Return", "-s", "300"}), ToolEnv(),
-                   10000);
+        RunCommand(user_.As({"wtype", "-s", "500", "-k", "Return", "-s", "300"}), ToolEnv(), 10000);
     }
 
     TUser user_;
@@ -185,8 +183,8 @@ TEST_F(WaylandTest, TrayMenuAndHotKeyThroughTheDesktopsBus) {
     ASSERT_TRUE(WaitUntil([&] { return Shows(kMainWindow); }, 30000))
         << ReadFile(dir_ / "output.txt");
 
-    ASSERT_TRUE(WaitUntil([&] { return bus.Peer("Shortcuts").find("bind|") != std::string::npos; },
-                          10000))
+    ASSERT_TRUE(
+        WaitUntil([&] { return bus.Peer("Shortcuts").find("bind|") != std::string::npos; }, 10000))
         << bus.Peer("Shortcuts") << ReadFile(dir_ / "output.txt");
     EXPECT_EQ(bus.Peer("Shortcuts"), "bind|id=hotkey-49152|trigger=CTRL+ALT+w");
     EXPECT_EQ(bus.Peer("PressShortcut"), "ok");

@@ -147,14 +147,12 @@ TEST(CheckRunTranslation, DamagedTranslationBreaksTheRunOffQuietly) {
     };
     const Case cases[] = {
         {"two placeholders for one name",
-         Entry("Processing %s...", "Zpracov\xc3\xa1v\xc3\xa1m %s a %s..."), "", "", false,
-         false},
+         Entry("Processing %s...", "Zpracov\xc3\xa1v\xc3\xa1m %s a %s..."), "", "", false, false},
         {"another conversion", Entry("Unable to load '%s'. Error: %s", "Chyba %d: %s"), "", "",
          false, false},
         {"a placeholder too few", Entry("Slow load '%s'. Load time %sms.", "Pomal\xc3\xa9 '%s'."),
          "ERR_LOAD", "", true, false},
-        {"a lone percent sign", Entry("Unable to load '%s'", "100% '%s'"), "", "", false,
-         false},
+        {"a lone percent sign", Entry("Unable to load '%s'", "100% '%s'"), "", "", false, false},
         {"count text", PluralEntry("Hotovo %d", "Hotovo %d"), "ERR_LOAD", "ERR_SLOW", true, true},
     };
     for (const Case& c : cases) {

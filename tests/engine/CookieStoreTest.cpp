@@ -9,13 +9,13 @@ constexpr std::time_t kNow = 1700000000; // 2023-11-14 22:13:20 UTC
 
 TEST(CookieStore, DomainAndPathDecideWhereCookiesGo) {
     const struct {
-        const char* SetFrom;   // the answer's address
-        const char* Header;    // Set-Cookie value
-        const char* SendTo;    // a later request
-        const char* Expected;  // Cookie value sent
+        const char* SetFrom;  // the answer's address
+        const char* Header;   // Set-Cookie value
+        const char* SendTo;   // a later request
+        const char* Expected; // Cookie value sent
     } rows[] = {
         {"http://a.example/", "n=v", "http://a.example/x", "n=v"},
-        {"http://a.example/", "n=v", "http://b.a.example/", ""},           // host only
+        {"http://a.example/", "n=v", "http://b.a.example/", ""}, // host only
         {"http://a.example/", "n=v; Domain=a.example", "http://b.a.example/", "n=v"},
         {"http://a.example/", "n=v; Domain=.A.Example", "http://b.a.example/", "n=v"},
         {"http://b.a.example/", "n=v; Domain=a.example", "http://a.example/", "n=v"},
@@ -106,8 +106,7 @@ TEST(CookieStore, CountAndSizeAreBounded) {
     EXPECT_EQ(store.Count(), 4u);
     EXPECT_EQ(store.CookieHeader(a, kNow), "n96=v; n97=v; n98=v; n99=v");
     for (int host = 0; host < 20; ++host) {
-        store.SetCookie(ParseHttpUrl("http://h" + std::to_string(host) + ".example/"), "k=v",
-                        kNow);
+        store.SetCookie(ParseHttpUrl("http://h" + std::to_string(host) + ".example/"), "k=v", kNow);
     }
     EXPECT_EQ(store.Count(), 10u);
     store.SetCookie(a, "big=" + std::string(TCookieStore::kMaxCookieBytes, 'x'), kNow);

@@ -50,29 +50,36 @@ TEST(HttpClientRequest, GetIsSentExactly) {
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].Raw, "GET /a/b?q=1&r=%41 HTTP/1.1\r\n"
-                               "Host: " + server.HostPort() + "\r\n"
-                               "Accept: text/html, */*\r\n"
-                               "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
-                               "\r\n");
+                               "Host: " +
+                                   server.HostPort() +
+                                   "\r\n"
+                                   "Accept: text/html, */*\r\n"
+                                   "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+                                   "\r\n");
 }
 
 TEST(HttpClientRequest, PostSendsEncodedFormInOrder) {
     TTestHttpServer server;
     server.Route("/", Reply(200, "0\nUPDATE1.0\n"));
     TIdHTTP http;
-    EXPECT_EQ(http.Post(server.Url("/"), {{"application", "quorvane"},
-                                          {"action", "checkupdate"},
-                                          {"version", "0.9.18"}}),
-              "0\nUPDATE1.0\n");
+    EXPECT_EQ(
+        http.Post(server.Url("/"),
+                  {{"application", "quorvane"}, {"action", "checkupdate"}, {"version", "0.9.18"}}),
+        "0\nUPDATE1.0\n");
     const std::string body = "application=quorvane&action=checkupdate&version=0.9.18";
     EXPECT_EQ(server.Requests().at(0).Raw,
               "POST / HTTP/1.1\r\n"
-              "Host: " + server.HostPort() + "\r\n"
-              "Accept: text/html, */*\r\n"
-              "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
-              "Content-Type: application/x-www-form-urlencoded\r\n"
-              "Content-Length: " + std::to_string(body.size()) + "\r\n"
-              "\r\n" + body);
+              "Host: " +
+                  server.HostPort() +
+                  "\r\n"
+                  "Accept: text/html, */*\r\n"
+                  "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+                  "Content-Type: application/x-www-form-urlencoded\r\n"
+                  "Content-Length: " +
+                  std::to_string(body.size()) +
+                  "\r\n"
+                  "\r\n" +
+                  body);
 }
 
 TEST(HttpClientRequest, FormValuesAreEncoded) {
@@ -80,10 +87,14 @@ TEST(HttpClientRequest, FormValuesAreEncoded) {
         const char* Value;
         const char* Encoded;
     } rows[] = {
-        {"0.9.18", "0.9.18"},          {"a b", "a+b"},
-        {"a&b=c", "a%26b%3Dc"},        {"50%+x", "50%25%2Bx"},
-        {"/?#~", "%2F%3F%23%7E"},      {"\xC5\xBD", "%C5%BD"},
-        {"line\r\nX: y", "line%0D%0AX%3A+y"}, {"*-._", "*-._"},
+        {"0.9.18", "0.9.18"},
+        {"a b", "a+b"},
+        {"a&b=c", "a%26b%3Dc"},
+        {"50%+x", "50%25%2Bx"},
+        {"/?#~", "%2F%3F%23%7E"},
+        {"\xC5\xBD", "%C5%BD"},
+        {"line\r\nX: y", "line%0D%0AX%3A+y"},
+        {"*-._", "*-._"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(UrlEncodeFormValue(row.Value), row.Encoded) << row.Value;
@@ -109,7 +120,7 @@ TEST(HttpClientStatus, FailingAnswersGiveTheirStatusLine) {
     TIdHTTP http;
     for (const char* line : lines) {
         server.Route("/", ReplyRaw(std::string(line) + "\r\nWWW-Authenticate: Basic\r\n"
-                                   "Content-Length: 9\r\n\r\nerror body"));
+                                                       "Content-Length: 9\r\n\r\nerror body"));
         EXPECT_EQ(FailureOf(http, server.Url("/")), line);
     }
 }
@@ -138,14 +149,17 @@ TEST(HttpClientBody, EveryFramingIsRead) {
         {"length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello"},
         {"until close", "HTTP/1.1 200 OK\r\n\r\nto the end", "to the end"},
         {"http/1.0 until close", "HTTP/1.0 200 OK\r\n\r\nold", "old"},
-        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                    "5\r\nhello\r\n1;ext=1\r\n,\r\nA \r\n0123456789\r\n0\r\n\r\n",
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "5\r\nhello\r\n1;ext=1\r\n,\r\nA \r\n0123456789\r\n0\r\n\r\n",
          "hello,0123456789"},
-        {"chunked with trailers", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                  "3\r\nabc\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\n",
+        {"chunked with trailers",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "3\r\nabc\r\n0\r\nX-Sum: 1\r\nX-More: 2\r\n\r\n",
          "abc"},
-        {"chunked wins over length", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
-                                     "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
+        {"chunked wins over length",
+         "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
+         "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n0\r\n\r\n",
          "ab"},
         {"no content", "HTTP/1.1 204 No Content\r\nContent-Length: 3\r\n\r\n", ""},
         {"empty", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
@@ -195,8 +209,9 @@ TEST(HttpClientBody, MalformedAnswersFailCleanly) {
 }
 
 TEST(HttpClientBody, CharsetDecidesTheDecoding) {
-    const std::string utf8 = "\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD";       // "Žluťoučký"
-    const std::string asLatin1 = "\xC3\x85\xC2\xBDlu\xC3\x85\xC2\xA5ou\xC3\x84\xC2\x8Dk\xC3\x83\xC2\xBD";
+    const std::string utf8 = "\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD"; // "Žluťoučký"
+    const std::string asLatin1 =
+        "\xC3\x85\xC2\xBDlu\xC3\x85\xC2\xA5ou\xC3\x84\xC2\x8Dk\xC3\x83\xC2\xBD";
     const std::string bom = "\xEF\xBB\xBF";
     const struct {
         const char* ContentType;
@@ -212,8 +227,14 @@ TEST(HttpClientBody, CharsetDecidesTheDecoding) {
         {"text/html; charset=iso-8859-2", utf8, asLatin1},
         {"text/html; charset=utf-16", utf8, asLatin1},
         {"text/html; charset=utf-8", bom + "abc", bom + "abc"},
-        {"text/plain", bom + "abc", "\xC3\xAF\xC2\xBB\xC2\xBF" "abc"},
-        {"text/html; charset=utf-8", "a\xFF" "b\r\n", "a\xEF\xBF\xBD" "b\r\n"},
+        {"text/plain", bom + "abc",
+         "\xC3\xAF\xC2\xBB\xC2\xBF"
+         "abc"},
+        {"text/html; charset=utf-8",
+         "a\xFF"
+         "b\r\n",
+         "a\xEF\xBF\xBD"
+         "b\r\n"},
     };
     TTestHttpServer server;
     TIdHTTP http;
@@ -249,7 +270,8 @@ TEST(HttpClientRedirect, TargetsAreResolvedAndFetchedWithGet) {
     TTestHttpServer other;
     server.Route("/dir/start", Redirect("../next/page?x=1", 307));
     server.Route("/next/page", Redirect("//" + other.HostPort() + "/far", 303));
-    other.Route("/far", ReplyRaw("HTTP/1.1 200 OK\r\nLocation: /there\r\nContent-Length: 0\r\n\r\n"));
+    other.Route("/far",
+                ReplyRaw("HTTP/1.1 200 OK\r\nLocation: /there\r\nContent-Length: 0\r\n\r\n"));
     other.Route("/there", Reply(201, "created", {{"Location", "/final"}}));
     other.Route("/final", Reply(200, "final"));
     TIdHTTP http;
@@ -295,9 +317,10 @@ TEST(HttpClientRedirect, HttpsIsRefusedBeforeSending) {
 
 TEST(HttpClientCookies, AreSentBackOnLaterCalls) {
     TTestHttpServer server;
-    server.Route("/login", Reply(200, "in", {{"Set-Cookie", "sid=abc123; Path=/; HttpOnly"},
-                                             {"Set-Cookie", "theme=dark"},
-                                             {"Set-Cookie2", "v2=\"two\"; Version=\"1\""}}));
+    server.Route("/login", Reply(200, "in",
+                                 {{"Set-Cookie", "sid=abc123; Path=/; HttpOnly"},
+                                  {"Set-Cookie", "theme=dark"},
+                                  {"Set-Cookie2", "v2=\"two\"; Version=\"1\""}}));
     server.Route("/page", Reply(200, "page"));
     server.Route("/bye", Reply(200, "out", {{"Set-Cookie", "sid=; Max-Age=0"}}));
     server.Route("/moved", Redirect("/page", 302));
@@ -441,9 +464,8 @@ TEST(HttpClientFailure, ConnectLimit) {
 
 TEST(HttpClientFailure, SilentAndDribblingServersTimeOut) {
     TTestHttpServer server;
-    server.Route("/silent", [](const TRecordedRequest&, TTestConnection& c) {
-        c.WaitForClientClose();
-    });
+    server.Route("/silent",
+                 [](const TRecordedRequest&, TTestConnection& c) { c.WaitForClientClose(); });
     server.Route("/silent-body", [](const TRecordedRequest&, TTestConnection& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
         c.WaitForClientClose();
@@ -472,9 +494,8 @@ TEST(HttpClientFailure, SilentAndDribblingServersTimeOut) {
 // its own; every later request fails the same way without touching the network.
 TEST(HttpClientFailure, CancelBreaksOffEveryWaitAndStays) {
     TTestHttpServer server;
-    server.Route("/silent", [](const TRecordedRequest&, TTestConnection& c) {
-        c.WaitForClientClose();
-    });
+    server.Route("/silent",
+                 [](const TRecordedRequest&, TTestConnection& c) { c.WaitForClientClose(); });
     server.Route("/head-then-silent", [](const TRecordedRequest&, TTestConnection& c) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
         c.WaitForClientClose();
@@ -484,7 +505,7 @@ TEST(HttpClientFailure, CancelBreaksOffEveryWaitAndStays) {
     });
     test::TUnansweredListener neverAccepts; // the connect itself waits
     for (const std::string& url : {server.Url("/silent"), server.Url("/head-then-silent"),
-                                  server.Url("/dribble"), neverAccepts.Url()}) {
+                                   server.Url("/dribble"), neverAccepts.Url()}) {
         SCOPED_TRACE(url);
         TIdHTTP http; // the default limits: 30 s of silence, no connect limit
         std::thread canceller([&http] {
@@ -529,8 +550,7 @@ TEST(HttpClientLimits, OversizedAnswersAreBounded) {
     EXPECT_EQ(FailureOf(http, server.Url("/many")), "Invalid HTTP answer: header too large.");
     // Only the beginning of a huge body is kept, but all of it is read.
     EXPECT_EQ(http.Get(server.Url("/big")), big.substr(0, THttpParserLimits{}.MaxBodyKept));
-    EXPECT_EQ(http.Get(server.Url("/big-chunked")),
-              big.substr(0, THttpParserLimits{}.MaxBodyKept));
+    EXPECT_EQ(http.Get(server.Url("/big-chunked")), big.substr(0, THttpParserLimits{}.MaxBodyKept));
     EXPECT_EQ(server.ConnectionCount(), 3); // the big answers left the connection usable
 }
 

@@ -32,8 +32,8 @@ TParsed Parse(const std::string& answer, std::size_t step, bool close,
     if (close) {
         parser.FeedEnd();
     }
-    return {parser.State(), parser.Failure(), parser.StatusCode(), parser.Body(),
-            parser.KeepAlive(), parser.BodyCut()};
+    return {parser.State(), parser.Failure(),   parser.StatusCode(),
+            parser.Body(),  parser.KeepAlive(), parser.BodyCut()};
 }
 
 TEST(HttpParser, AnswersParseAlikeHoweverTheyAreSplit) {
@@ -46,44 +46,49 @@ TEST(HttpParser, AnswersParseAlikeHoweverTheyAreSplit) {
         std::string Body;
         bool KeepAlive;
     } rows[] = {
-        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, TState::Complete,
-         200, "abc", true},
-        {"length waits", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nabc", false,
-         TState::NeedMore, 200, "abc", false},
+        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", false, TState::Complete, 200,
+         "abc", true},
+        {"length waits", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nabc", false, TState::NeedMore,
+         200, "abc", false},
         {"until close", "HTTP/1.1 200 OK\r\n\r\nabc", true, TState::Complete, 200, "abc", false},
         {"until close waits", "HTTP/1.1 200 OK\r\n\r\nabc", false, TState::NeedMore, 200, "abc",
          false},
-        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
-                    "3;a=b\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\nT: 1\r\n\r\n",
+        {"chunked",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+         "3;a=b\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\nT: 1\r\n\r\n",
          false, TState::Complete, 200, "abc0123456789abcdef", true},
         {"not chunked last", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n3\r\n",
          true, TState::Complete, 200, "3\r\n", false},
-        {"identity by length", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n"
-                               "Content-Length: 2\r\n\r\nab",
+        {"identity by length",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n"
+         "Content-Length: 2\r\n\r\nab",
          false, TState::Complete, 200, "ab", true},
-        {"empty coding by length", "HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\nContent-Length: 1\r\n"
-                                   "\r\nz",
+        {"empty coding by length",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\nContent-Length: 1\r\n"
+         "\r\nz",
          false, TState::Complete, 200, "z", true},
         {"blanks in the status line", "HTTP/1.1  200\tOK\r\nContent-Length: 1\r\n\r\nx", false,
          TState::Complete, 200, "x", true},
-        {"status without reason", "HTTP/1.1\t204\r\n\r\n", false, TState::Complete, 204, "",
-         true},
-        {"interim", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n"
-                    "\r\nx",
+        {"status without reason", "HTTP/1.1\t204\r\n\r\n", false, TState::Complete, 204, "", true},
+        {"interim",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n"
+         "\r\nx",
          false, TState::Complete, 201, "x", true},
         {"no content", "HTTP/1.1 204 No Content\r\n\r\n", false, TState::Complete, 204, "", true},
         {"not modified", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false,
          TState::Complete, 304, "", true},
         {"1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\nx", false, TState::Complete,
          200, "x", false},
-        {"1.0 keep-alive", "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n"
-                           "\r\nx",
+        {"1.0 keep-alive",
+         "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n"
+         "\r\nx",
          false, TState::Complete, 200, "x", true},
-        {"close token", "HTTP/1.1 200 OK\r\nConnection: Upgrade, close\r\nContent-Length: 0\r\n"
-                        "\r\n",
+        {"close token",
+         "HTTP/1.1 200 OK\r\nConnection: Upgrade, close\r\nContent-Length: 0\r\n"
+         "\r\n",
          false, TState::Complete, 200, "", false},
-        {"excess bytes", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxy", false,
-         TState::Complete, 200, "x", false},
+        {"excess bytes", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxy", false, TState::Complete,
+         200, "x", false},
         {"leading blank lines", "\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nz", false,
          TState::Complete, 200, "z", true},
         {"same lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2, 2\r\nContent-Length: 2\r\n\r\nab",
@@ -154,14 +159,13 @@ TEST(HttpParser, BadAnswersFailWithAReason) {
          TFailure::Malformed},
         {"chunk negative", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-1\r\n",
          TFailure::Malformed},
-        {"chunk huge",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000000000000001\r\n",
+        {"chunk huge", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000000000000001\r\n",
          TFailure::Malformed},
         {"chunk tail", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n",
          TFailure::Malformed},
         {"long line", "HTTP/1.1 200 OK\r\nX: " + std::string(70000, 'a'), TFailure::TooLarge},
-        {"long chunk line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" +
-                                std::string(70000, 'e'),
+        {"long chunk line",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" + std::string(70000, 'e'),
          TFailure::TooLarge},
         {"endless blank lines", std::string(300000, '\n'), TFailure::TooLarge},
     };

@@ -30,8 +30,7 @@ TEST(HttpUrl, AddressesAreSplit) {
         {"  http://trim.example/ \r\n", "http", "trim.example", 80, "/", "trim.example"},
         {"example.com/page", "http", "example.com", 80, "/page", "example.com"},
         {"localhost:8080/x", "http", "localhost", 8080, "/x", "localhost:8080"},
-        {"http://h/a b\"<>\\^`{|}\x7F", "http", "h", 80, "/a%20b\"<>\\^`{|}%7F",
-         "h"},
+        {"http://h/a b\"<>\\^`{|}\x7F", "http", "h", 80, "/a%20b\"<>\\^`{|}%7F", "h"},
         {"http://h/\xC5\xBD?\r\nX: y", "http", "h", 80, "/\xC5\xBD?%0D%0AX:%20y", "h"},
         {"http://h/%41%zz", "http", "h", 80, "/%41%zz", "h"},
     };
@@ -48,9 +47,8 @@ TEST(HttpUrl, AddressesAreSplit) {
 TEST(HttpUrl, UnusableAddressesAreRefused) {
     for (const char* url : {"", "http://", "http:///path", "http://host:0/", "http://host:65536/",
                             "http://host:12x/", "http://host:123456/", "http://[::1/",
-                            "http://[::1]x/", "http://[not-v6]/", "mailto:someone",
-                            "http://ho st/", "http://a\"b/", "http://@/",
-                            "http://[fe80::1%25eth0]/"}) {
+                            "http://[::1]x/", "http://[not-v6]/", "mailto:someone", "http://ho st/",
+                            "http://a\"b/", "http://@/", "http://[fe80::1%25eth0]/"}) {
         EXPECT_THROW(ParseHttpUrl(url), qrv::Error) << url;
     }
 }

@@ -37,7 +37,8 @@ class TNginxServer {
 public:
     // The nginx program, or empty when it is not installed.
     static std::string Binary() {
-        for (const char* candidate : {"/usr/sbin/nginx", "/usr/bin/nginx", "/usr/local/sbin/nginx"}) {
+        for (const char* candidate :
+             {"/usr/sbin/nginx", "/usr/bin/nginx", "/usr/local/sbin/nginx"}) {
             if (::access(candidate, X_OK) == 0) {
                 return candidate;
             }
@@ -96,7 +97,8 @@ public:
             block[i] = static_cast<char>('a' + i % 26);
         }
         for (std::uint64_t left = size; left > 0;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
             out.write(block.data(), static_cast<std::streamsize>(n));
             left -= n;
         }
@@ -135,25 +137,41 @@ private:
         return "daemon off;\n"
                "master_process off;\n"
                "worker_processes 1;\n"
-               "error_log " + dir_ + "/error.log warn;\n"
-               "pid " + dir_ + "/nginx.pid;\n"
+               "error_log " +
+               dir_ +
+               "/error.log warn;\n"
+               "pid " +
+               dir_ +
+               "/nginx.pid;\n"
                "events { worker_connections 256; }\n"
                "http {\n"
                "  access_log off;\n"
-               "  client_body_temp_path " + tmp + "body;\n"
-               "  proxy_temp_path " + tmp + "proxy;\n"
-               "  fastcgi_temp_path " + tmp + "fastcgi;\n"
-               "  uwsgi_temp_path " + tmp + "uwsgi;\n"
-               "  scgi_temp_path " + tmp + "scgi;\n"
+               "  client_body_temp_path " +
+               tmp +
+               "body;\n"
+               "  proxy_temp_path " +
+               tmp +
+               "proxy;\n"
+               "  fastcgi_temp_path " +
+               tmp +
+               "fastcgi;\n"
+               "  uwsgi_temp_path " +
+               tmp +
+               "uwsgi;\n"
+               "  scgi_temp_path " +
+               tmp +
+               "scgi;\n"
                "  types { text/html html; text/plain txt; application/octet-stream bin; }\n"
                "  default_type application/octet-stream;\n"
                "  sendfile on;\n"
                "  keepalive_timeout 60s;\n"
                "  server {\n"
-               "    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
+               "    listen 127.0.0.1:" +
+               std::to_string(port_) +
+               ";\n"
                "    server_name localhost;\n"
-               "    root " + dir_ + "/html;\n" +
-               locations +
+               "    root " +
+               dir_ + "/html;\n" + locations +
                "\n  }\n"
                "}\n";
     }

@@ -49,9 +49,12 @@ TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
 
     // All OK (the failing server is inactive).
     RunCheck();
-    EXPECT_EQ(ListRows(), (std::vector<std::string>{"bad||Waiting...|-1|off",
-                                                    "good|OK|OK|" + std::to_string(
-                                                        form.setServer.AsIntegerAt(1, engine::TField::LoadTime)) + "|on"}));
+    EXPECT_EQ(
+        ListRows(),
+        (std::vector<std::string>{
+            "bad||Waiting...|-1|off",
+            "good|OK|OK|" +
+                std::to_string(form.setServer.AsIntegerAt(1, engine::TField::LoadTime)) + "|on"}));
     EXPECT_GE(form.setServer.AsIntegerAt(1, engine::TField::LoadTime), 0);
     EXPECT_EQ(form.StatusText(), "Completed");
     EXPECT_EQ(form.TrayIcon->ImageIndex(), 0);
@@ -106,10 +109,10 @@ TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
 
     // The log has the run's lines.
     const std::string log = ReadLog();
-    for (const char* line : {"SYSTEM Checking...", "OK Completed with no errors.",
-                             "ERROR Unable to load 'bad'. Error: ",
-                             "ERROR Completed with problems detected.",
-                             "ERROR Stopped! Probably offline."}) {
+    for (const char* line :
+         {"SYSTEM Checking...", "OK Completed with no errors.",
+          "ERROR Unable to load 'bad'. Error: ", "ERROR Completed with problems detected.",
+          "ERROR Stopped! Probably offline."}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     }
 }
@@ -263,7 +266,7 @@ TEST_F(CheckRunWindowTest, HotKeySettingIsAppliedUnderTheSameId) {
     ASSERT_TRUE(key && key->SetDword("HotkeyEnabled", 0));
     shell::LoadConfig();
     form.ApplySettings();
-    EXPECT_EQ(form.HotkeyId(), id);  // kept after unregistering
+    EXPECT_EQ(form.HotkeyId(), id); // kept after unregistering
     ASSERT_TRUE(key->SetDword("HotkeyEnabled", 1));
     shell::LoadConfig();
     form.ApplySettings();

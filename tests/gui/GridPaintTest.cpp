@@ -42,9 +42,16 @@ TEST_F(GridPaintTest, StatusIconsByExactStatus) {
         std::optional<int> Picture;
     };
     const std::vector<TCase> cases = {
-        {"ERR_LOAD", 0}, {"CHECK", 1},   {"OK", 2},          {"ERR_RESP", 3},
-        {"ERR_SLOW", 3}, {"OFFLINE", 4}, {"", std::nullopt}, {"ok", std::nullopt},
-        {" OK", std::nullopt}, {"err_load", std::nullopt},
+        {"ERR_LOAD", 0},
+        {"CHECK", 1},
+        {"OK", 2},
+        {"ERR_RESP", 3},
+        {"ERR_SLOW", 3},
+        {"OFFLINE", 4},
+        {"", std::nullopt},
+        {"ok", std::nullopt},
+        {" OK", std::nullopt},
+        {"err_load", std::nullopt},
     };
     // The pictures differ from each other and from the background, or the test proves nothing.
     for (int i = 0; i < 5; ++i) {
@@ -91,7 +98,7 @@ TEST_F(GridPaintTest, InactiveRowsAreGreyInEveryCellEvenWhenSelected) {
     gui::TMainForm& form = Start();
     SetStatus(form, 0, "OK", true);
     SetStatus(form, 1, "ERR_RESP", false);
-    SetStatus(form, 2, "OK", false);  // inactive and selected: the cursor rests here
+    SetStatus(form, 2, "OK", false); // inactive and selected: the cursor rests here
     ASSERT_EQ(form.gridLink->currentIndex().row(), 2);
     const QImage image = GridImage();
     const QColor grey(128, 128, 128);
@@ -99,10 +106,10 @@ TEST_F(GridPaintTest, InactiveRowsAreGreyInEveryCellEvenWhenSelected) {
         for (int column = 0; column < 4; ++column) {
             // The far corner of the cell: background, away from the text and below the icon's
             // 16 x 16 square (whose white fills the picture's transparent parts).
-            const QRect cell =
-                form.gridLink->visualRect(form.GridModel().index(row, column));
+            const QRect cell = form.gridLink->visualRect(form.GridModel().index(row, column));
             ASSERT_GT(cell.height(), 16);
-            const QColor corner = CellPixel(image, row, column, cell.width() - 2, cell.height() - 1);
+            const QColor corner =
+                CellPixel(image, row, column, cell.width() - 2, cell.height() - 1);
             if (row == 0) {
                 EXPECT_FALSE(Near(corner, grey)) << row << "," << column;
             } else {

@@ -85,7 +85,9 @@ gui::TMainForm& TGuiTest::Start() {
     return program_->MainForm();
 }
 
-void TGuiTest::Stop() { program_.reset(); }
+void TGuiTest::Stop() {
+    program_.reset();
+}
 
 void TGuiTest::RunCheck() {
     Form().StartCheckRun();
@@ -106,16 +108,17 @@ bool TGuiTest::WaitUntil(const std::function<bool()>& done, int boundMs) {
     return true;
 }
 
-std::vector<gui::TMessageRecord> TGuiTest::Boxes() { return gui::MessageBoxSeam::TakeShown(); }
+std::vector<gui::TMessageRecord> TGuiTest::Boxes() {
+    return gui::MessageBoxSeam::TakeShown();
+}
 
 std::vector<std::string> TGuiTest::ListRows() {
     using engine::TField;
     engine::TServerList& list = Form().setServer;
     std::vector<std::string> rows;
     for (int i = 0; i < list.RecordCount(); ++i) {
-        rows.push_back(list.AsStringAt(i, TField::Name) + "|" +
-                       list.AsStringAt(i, TField::Status) + "|" +
-                       list.AsStringAt(i, TField::Result) + "|" +
+        rows.push_back(list.AsStringAt(i, TField::Name) + "|" + list.AsStringAt(i, TField::Status) +
+                       "|" + list.AsStringAt(i, TField::Result) + "|" +
                        std::to_string(list.AsIntegerAt(i, TField::LoadTime)) + "|" +
                        (list.AsBooleanAt(i, TField::Active) ? "on" : "off"));
     }

@@ -6,9 +6,9 @@
 
 #include "engine/ServerList.h"
 #include "shell/app/MainForm.h"
-#include "shell/window/MessageBox.h"
 #include "shell/app/Program.h"
 #include "shell/app/ServerGrid.h"
+#include "shell/window/MessageBox.h"
 
 #include <QImage>
 
@@ -57,7 +57,7 @@ public:
     void WriteList(const std::vector<TServerRow>& rows);
     // Creates the five windows, as the program entry does.
     gui::TMainForm& Start();
-    void Stop();  // destroys the windows (the list is saved)
+    void Stop(); // destroys the windows (the list is saved)
 
     gui::TMainForm& Form() { return program_->MainForm(); }
     gui::TProgram& Program() { return *program_; }

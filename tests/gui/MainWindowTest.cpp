@@ -3,9 +3,9 @@
 
 #include "GuiTestSupport.h"
 
+#include "TestHttpServer.h"
 #include "dialogs/Servers.h"
 #include "engine/CheckView.h"
-#include "TestHttpServer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,9 +31,9 @@ using MainWindowTest = TGuiTest;
 // then the grid.
 std::string ActionStates(gui::TMainForm& form) {
     std::string states;
-    for (QAction* action : {form.actionServerAdd, form.actionServerEdit, form.actionServerDelete,
-                            form.actionServerActivate, form.actionServerDeactivate,
-                            form.actionServerActivateAll}) {
+    for (QAction* action :
+         {form.actionServerAdd, form.actionServerEdit, form.actionServerDelete,
+          form.actionServerActivate, form.actionServerDeactivate, form.actionServerActivateAll}) {
         states += action->isEnabled() ? 'A' : '-';
     }
     states += form.gridLink->isEnabled() ? " grid" : " -";
@@ -71,8 +71,8 @@ TEST_F(MainWindowTest, ServerActionsFollowTheEnablingRules) {
         {"start-up with an empty list", [] {}, "A----A grid"},
         {"the first server added: the new row did not count yet",
          [&] { AddThroughEditor(*this, form, "b", server.Url("/hold")); }, "A----A grid"},
-        {"a second server added",
-         [&] { AddThroughEditor(*this, form, "a", server.Url("/hold")); }, "AAAAAA grid"},
+        {"a second server added", [&] { AddThroughEditor(*this, form, "a", server.Url("/hold")); },
+         "AAAAAA grid"},
         {"a run is under way",
          [&] {
              form.StartCheckRun();
@@ -85,14 +85,18 @@ TEST_F(MainWindowTest, ServerActionsFollowTheEnablingRules) {
              ASSERT_TRUE(WaitUntil([&] { return !form.RunInProgress(); }));
          },
          "AAAAAA grid"},
-        {"one deleted", [&] {
+        {"one deleted",
+         [&] {
              gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
              form.actionServerDeleteExecute();
-         }, "AAAAAA grid"},
-        {"the last deleted", [&] {
+         },
+         "AAAAAA grid"},
+        {"the last deleted",
+         [&] {
              gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
              form.actionServerDeleteExecute();
-         }, "A----A grid"},
+         },
+         "A----A grid"},
         {"a run on the empty list", [&] { RunCheck(); }, "A----A grid"},
     };
     for (const TStep& step : steps) {
@@ -201,14 +205,14 @@ TEST_F(MainWindowTest, ActivateDeactivateAndActivateAll) {
     form.setServer.Edit();
     form.setServer.SetString(TField::Status, "OK");
     form.setServer.SetString(TField::Result, "OK");
-    form.setServer.Post();  // the cursor rests on "c"
+    form.setServer.Post(); // the cursor rests on "c"
 
     form.actionServerActivateExecute();
     form.setServer.First();
     form.actionServerDeactivateExecute();
     // Deactivating keeps the last status, description and load time.
-    EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|off",
-                                                    "b||Waiting...|-1|off", "c|OK|OK|-1|on"}));
+    EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|off", "b||Waiting...|-1|off",
+                                                    "c|OK|OK|-1|on"}));
 
     form.timerCheck->stop();
     form.actionServerActivateAllExecute();
@@ -248,8 +252,8 @@ TEST_F(MainWindowTest, GridKeysFollowTheListAndCtrlDeleteDoesNothing) {
                               : form.gridLink->visualRect(form.gridLink->currentIndex()).center();
         QMouseEvent press(QEvent::MouseButtonPress, at, blank->mapToGlobal(at), Qt::LeftButton,
                           Qt::LeftButton, mods);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, blank->mapToGlobal(at),
-                            Qt::LeftButton, Qt::NoButton, mods);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, blank->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, mods);
         QApplication::sendEvent(blank, &press);
         QApplication::sendEvent(blank, &release);
         const QModelIndexList selected = form.gridLink->selectionModel()->selectedRows();

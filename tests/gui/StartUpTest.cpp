@@ -16,7 +16,9 @@ namespace {
 
 using gui::TMessageIcon;
 
-std::string BoxText(const gui::TMessageRecord& box) { return box.Caption + " / " + box.Text; }
+std::string BoxText(const gui::TMessageRecord& box) {
+    return box.Caption + " / " + box.Text;
+}
 
 std::vector<std::string> BoxTexts() {
     std::vector<std::string> texts;
@@ -31,52 +33,71 @@ using StartUpTest = TGuiTest;
 struct TStartCase {
     const char* Name;
     std::function<void(TGuiTest&)> Prepare;
-    std::vector<std::string> Boxes;       // caption / text, in order
-    std::vector<std::string> Rows;        // after start-up
-    bool RecreatedLogLine;                // "Dataset does not exist. File recreated: " logged
+    std::vector<std::string> Boxes; // caption / text, in order
+    std::vector<std::string> Rows;  // after start-up
+    bool RecreatedLogLine;          // "Dataset does not exist. File recreated: " logged
     bool DamagedCopyKept;
 };
 
 const std::string kSeedRow = "Ostrelle||Waiting...|-1|on";
 const std::string kDefaultBox = "Application notification / Default configuration used";
-const std::string kRecreatedBox = "Application notification / Dataset does not exist. File recreated.";
+const std::string kRecreatedBox =
+    "Application notification / Dataset does not exist. File recreated.";
 
 TEST_F(StartUpTest, StartSituations) {
     const std::vector<TStartCase> cases = {
         {"first start", [](TGuiTest&) {}, {kDefaultBox, kRecreatedBox}, {kSeedRow}, true, false},
         {"valid configuration, missing list",
-         [](TGuiTest& t) { t.WriteConfig(); }, {kRecreatedBox}, {kSeedRow}, true, false},
+         [](TGuiTest& t) { t.WriteConfig(); },
+         {kRecreatedBox},
+         {kSeedRow},
+         true,
+         false},
         {"a malformed interval resets the configuration",
          [](TGuiTest& t) {
              t.WriteConfig({{"CheckInterval", std::string("abc"), {}}});
              t.WriteList({{"a"}});
          },
-         {kDefaultBox}, {"a||Waiting...|-1|on"}, false, false},
+         {kDefaultBox},
+         {"a||Waiting...|-1|on"},
+         false,
+         false},
         {"a flag stored as text resets the configuration",
          [](TGuiTest& t) {
              t.WriteConfig({{"LogEnabled", std::string("1"), {}}});
              t.WriteList({{"a"}});
          },
-         {kDefaultBox}, {"a||Waiting...|-1|on"}, false, false},
+         {kDefaultBox},
+         {"a||Waiting...|-1|on"},
+         false,
+         false},
         {"existing list: every row reset, active or not",
          [](TGuiTest& t) {
              t.WriteConfig();
              t.WriteList({{"b"}, {"a", "http://x/", false}, {"c"}});
          },
-         {}, {"a||Waiting...|-1|off", "b||Waiting...|-1|on", "c||Waiting...|-1|on"}, false,
+         {},
+         {"a||Waiting...|-1|off", "b||Waiting...|-1|on", "c||Waiting...|-1|on"},
+         false,
          false},
         {"damaged list is kept aside and re-created",
          [](TGuiTest& t) {
              t.WriteConfig();
              std::ofstream(t.ListPath()) << "<?xml version=\"1.0\"?><DATAPACKET";
          },
-         {kRecreatedBox}, {kSeedRow}, true, true},
+         {kRecreatedBox},
+         {kSeedRow},
+         true,
+         true},
         {"empty list file opens without a seed",
          [](TGuiTest& t) {
              t.WriteConfig();
              t.WriteList({});
          },
-         {}, {}, false, false},
+         {},
+         {},
+         false,
+         false},
     };
     for (const TStartCase& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -71,7 +71,8 @@ TEST_F(TranslationTest, CzechAndBackToTheRememberedEnglish) {
     WriteList({{"a"}});
     gui::TMainForm& form = Start();
     const TTexts english = Read(*this, form);
-    EXPECT_EQ(english.Titles, (std::vector<std::string>{"  Server", "  Load time", "  Description"}));
+    EXPECT_EQ(english.Titles,
+              (std::vector<std::string>{"  Server", "  Load time", "  Description"}));
     EXPECT_EQ(english.Quit, "Quit");
     EXPECT_EQ(english.ServersMenu, "Servers");
 
@@ -125,7 +126,7 @@ TEST_F(TranslationTest, FieldNamesStayBoundInCzech) {
     form.setServer.SetBoolean(engine::TField::Active, false);
     form.setServer.Post();
     SaveLanguage(form, "cs");
-    ASSERT_EQ(i18n::TranslateText("Url"), "Adresa");  // or this test proves nothing
+    ASSERT_EQ(i18n::TranslateText("Url"), "Adresa"); // or this test proves nothing
 
     std::vector<std::string> names;
     for (const gui::TField* field : form.findChildren<gui::TField*>()) {
@@ -135,9 +136,9 @@ TEST_F(TranslationTest, FieldNamesStayBoundInCzech) {
     for (const gui::TFieldDef* def : form.findChildren<gui::TFieldDef*>()) {
         defs.push_back(def->Name().toStdString());
     }
-    const std::vector<std::string> expected = {"Name",     "Status",  "Result",         "Url",
-                                               "Active",   "LoadTime", "Timeout",       "TimeoutEnabled",
-                                               "Response", "ResponseEnabled"};
+    const std::vector<std::string> expected = {
+        "Name",     "Status",  "Result",         "Url",      "Active",
+        "LoadTime", "Timeout", "TimeoutEnabled", "Response", "ResponseEnabled"};
     EXPECT_EQ(names, expected);
     EXPECT_EQ(defs, expected);
     // The grid still reads its fields: the name, the grey of the inactive row, the icon.
@@ -180,9 +181,8 @@ std::vector<std::string> Collisions(QWidget* window) {
             widget->isWindow()) {
             continue;
         }
-        const std::string what = widget->objectName().toStdString() + " \"" +
-                                 text.toStdString() + "\" (" + window->objectName().toStdString() +
-                                 ")";
+        const std::string what = widget->objectName().toStdString() + " \"" + text.toStdString() +
+                                 "\" (" + window->objectName().toStdString() + ")";
         const QRect at = widget->geometry();
         // A push button's size hint has a style minimum; its text needs only itself and a frame.
         const int needs = qobject_cast<QPushButton*>(widget) != nullptr
@@ -220,8 +220,9 @@ TEST_F(TranslationTest, EveryTextFitsBesideItsControlInEveryLanguage) {
             WriteConfig({{"Language", language, {}}});
             gui::TMainForm& form = Start();
             form.show();
-            std::vector<QWidget*> windows{&form, &Program().FormSettings(), &Program().FormServers(),
-                                          &Program().FormAbout(), &Program().FormUpdate()};
+            std::vector<QWidget*> windows{&form, &Program().FormSettings(),
+                                          &Program().FormServers(), &Program().FormAbout(),
+                                          &Program().FormUpdate()};
             for (QWidget* window : windows) {
                 window->show();
                 QApplication::processEvents();

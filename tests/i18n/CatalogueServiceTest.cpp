@@ -254,12 +254,12 @@ TEST(CatalogueService, ListsDiskFoldersThenArchiveNames) {
     DiskCatalogue(dataDir, "nl", {{"a", "nl-b"}});
     DiskCatalogue(dataDir, "cs", {{"a", "data-b"}});
     TCatalogueSetup setup = WithArchive(work, exeDir,
-                                          {{"LOCALE\\SK\\lc_messages\\DEFAULT.MO", {{"a", "b"}}},
-                                           {"locale\\pt_br\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                                           {"locale\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                                           {"locale\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                                           {"resources\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
-                                           {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}});
+                                        {{"LOCALE\\SK\\lc_messages\\DEFAULT.MO", {{"a", "b"}}},
+                                         {"locale\\pt_br\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                         {"locale\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                         {"locale\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                         {"resources\\cs\\LC_MESSAGES\\default.mo", {{"a", "b"}}},
+                                         {"locale\\en\\LC_MESSAGES\\other.mo", {{"a", "b"}}}});
     setup.DataDir = dataDir;
     TCatalogueService service(setup);
     const std::vector<std::string> list = service.ListLanguages();

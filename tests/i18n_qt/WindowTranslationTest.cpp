@@ -1,6 +1,6 @@
 #include "i18n/qt/WindowTranslation.h"
-#include "i18n/qt/ToolkitTranslation.h"
 #include "i18n/Translate.h"
+#include "i18n/qt/ToolkitTranslation.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
@@ -10,8 +10,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
-#include <QLocale>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>

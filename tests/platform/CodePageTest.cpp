@@ -26,16 +26,21 @@ TEST(CodePage, LocaleLanguageChoosesThePage) {
 
 TEST(CodePage, RoundTripsWhatThePageHoldsAndMarksTheRest) {
     // Czech letters exist in 1250, not in 1252.
-    const std::string czech = "\xC4\x8C" "ek\xC3\xA1m"; // "Čekám"
+    const std::string czech = "\xC4\x8C"
+                              "ek\xC3\xA1m"; // "Čekám"
     const std::string in1250 = Utf8ToAnsi(czech, 1250);
-    EXPECT_EQ(in1250, "\xC8" "ek\xE1m");
+    EXPECT_EQ(in1250, "\xC8"
+                      "ek\xE1m");
     EXPECT_EQ(AnsiToUtf8(in1250, 1250), czech);
     EXPECT_EQ(Utf8ToAnsi(czech, 1252), "?ek\xE1m");
     // The euro sign sits at 0x80 in 1252; a character no page holds becomes '?'.
     EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC", 1252), "\x80");
     EXPECT_EQ(Utf8ToAnsi("\xE6\x97\xA5", 1252), "?");
     // Invalid UTF-8 is one replacement character, hence one '?'.
-    EXPECT_EQ(Utf8ToAnsi("a\xFF" "b", 1252), "a?b");
+    EXPECT_EQ(Utf8ToAnsi("a\xFF"
+                         "b",
+                         1252),
+              "a?b");
 }
 
 TEST(CodePage, EveryDefinedByteOfEveryPageSurvivesARoundTrip) {
@@ -61,7 +66,10 @@ TEST(CodePage, Utf8Helpers) {
     EXPECT_EQ(Utf8Prefix("a\xC3\xA9\xE2\x82\xAC", 2), "a\xC3\xA9");
     EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
     EXPECT_EQ(SanitizeUtf8("ok\xC3"), "ok\xEF\xBF\xBD");
-    EXPECT_EQ(SanitizeUtf8("\xEF\xBB\xBF" "x"), "\xEF\xBB\xBF" "x"); // a BOM is kept
+    EXPECT_EQ(SanitizeUtf8("\xEF\xBB\xBF"
+                           "x"),
+              "\xEF\xBB\xBF"
+              "x"); // a BOM is kept
     EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 

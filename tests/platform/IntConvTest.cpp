@@ -17,10 +17,10 @@ struct Case {
 TEST(StrToInt, FollowsTheOneConversionRule) {
     const Case cases[] = {
         {"300", 300},
-        {"  300", 300},          // leading blanks are skipped
+        {"  300", 300}, // leading blanks are skipped
         {"+7", 7},
         {"-7", -7},
-        {"$12C", 300},           // hexadecimal after "$"
+        {"$12C", 300}, // hexadecimal after "$"
         {"x12c", 300},
         {"X12C", 300},
         {"0x12C", 300},
@@ -36,7 +36,7 @@ TEST(StrToInt, FollowsTheOneConversionRule) {
         {"-", std::nullopt},
         {"$", std::nullopt},
         {"0x", std::nullopt},
-        {"300x", std::nullopt},  // nothing may follow the digits
+        {"300x", std::nullopt}, // nothing may follow the digits
         {"300 ", std::nullopt},
         {"3 00", std::nullopt},
         {"abc", std::nullopt},

@@ -1,5 +1,5 @@
-#include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/Error.h"
 #include "tests/support/OrdinaryUser.h"
 
 #include <gtest/gtest.h>
@@ -87,14 +87,15 @@ TEST(Paths, AtomicWriteGoesThroughLinksAndKeepsTheOwner) {
     const std::string mine = dir + "/real/mine.xml";
     WriteFileAtomically(mine, "before");
     ASSERT_EQ(::chmod(mine.c_str(), 0666), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [&]() -> std::string {
-                  try {
-                      WriteFileAtomically(mine, "saved in place");
-                  } catch (const qrv::Error& e) {
-                      return e.what();
-                  }
-                  return {};
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({},
+                                        [&]() -> std::string {
+                                            try {
+                                                WriteFileAtomically(mine, "saved in place");
+                                            } catch (const qrv::Error& e) {
+                                                return e.what();
+                                            }
+                                            return {};
+                                        }),
               "");
     ASSERT_TRUE(ReadWholeFile(mine, back));
     EXPECT_EQ(back, "saved in place");
@@ -165,17 +166,19 @@ TEST(Paths, ProgramFilesStayBesideAPortableCopyAndGoToTheUserForAnInstalledOne) 
     std::filesystem::remove_all(data);
     ASSERT_TRUE(CreateDirectories(data));
     ASSERT_EQ(::chmod((dir + "/portable").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({data}, [&] {
-                  const std::string got = ResolveProgramDataDir(dir + "/portable");
-                  return got == perUser ? "" : got;
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser({data},
+                                        [&] {
+                                            const std::string got =
+                                                ResolveProgramDataDir(dir + "/portable");
+                                            return got == perUser ? "" : got;
+                                        }),
               "");
 }
 
 TEST(Paths, LeftoverTemporaryFilesOfThisUserAreRemoved) {
     const std::string dir = MakeTempDir();
-    for (const char* name : {".qrv-tmp-a1B2c3", ".qrv-tmp-zzzzzz", ".qrv-tmp-short", "QRV.xml",
-                             ".qrv-tmp-a1B2c3d"}) {
+    for (const char* name :
+         {".qrv-tmp-a1B2c3", ".qrv-tmp-zzzzzz", ".qrv-tmp-short", "QRV.xml", ".qrv-tmp-a1B2c3d"}) {
         WriteFileAtomically(dir + "/" + name, "x");
     }
     ASSERT_TRUE(CreateDirectories(dir + "/.qrv-tmp-folder"));
@@ -184,8 +187,8 @@ TEST(Paths, LeftoverTemporaryFilesOfThisUserAreRemoved) {
               ::geteuid() == 0 ? 0 : -1);
 
     EXPECT_EQ(RemoveLeftoverTemporaries(dir), ::geteuid() == 0 ? 1 : 2);
-    for (const char* kept : {".qrv-tmp-short", "QRV.xml", ".qrv-tmp-a1B2c3d", ".qrv-tmp-folder",
-                             ".qrv-tmp-link01"}) {
+    for (const char* kept :
+         {".qrv-tmp-short", "QRV.xml", ".qrv-tmp-a1B2c3d", ".qrv-tmp-folder", ".qrv-tmp-link01"}) {
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + kept)))
             << kept;
     }

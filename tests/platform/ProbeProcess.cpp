@@ -28,8 +28,8 @@ void Say(const std::string& text) {
 // lock-try: exit 0 when the instance lock was taken, 1 when refused. lock-knock: refused, exit 0
 // when the running instance took the knock, 1 when not. lock-hold: take it, say 1 or 0, with
 // QRV_PROBE_SPAWN start "<that> 60" and say its pid, with QRV_PROBE_DOOR open the second-start
-// door and say "door" or "shut", then "knock" for every knock, until standard input closes. argv: once QRV_PROBE_WAITFOR exists (when set), write our pid and arguments to
-// QRV_PROBE_OUT.
+// door and say "door" or "shut", then "knock" for every knock, until standard input closes. argv:
+// once QRV_PROBE_WAITFOR exists (when set), write our pid and arguments to QRV_PROBE_OUT.
 [[noreturn]] void RunProbe(const std::string& mode) {
     if (mode == "lock-try")
         ::_exit(platform::AcquireSingleInstance() ? 0 : 1);
@@ -37,8 +37,8 @@ void Say(const std::string& text) {
         ::_exit(!platform::AcquireSingleInstance() && platform::KnockOnRunningInstance() ? 0 : 1);
     if (mode == "lock-hold") {
         Say(platform::AcquireSingleInstance() ? "1\n" : "0\n");
-        const int door = std::getenv("QRV_PROBE_DOOR") != nullptr ? platform::ListenForSecondStarts()
-                                                                  : -2;
+        const int door =
+            std::getenv("QRV_PROBE_DOOR") != nullptr ? platform::ListenForSecondStarts() : -2;
         if (door != -2)
             Say(door >= 0 ? "door\n" : "shut\n");
         if (const char* prog = std::getenv("QRV_PROBE_SPAWN")) {

@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace qrv::platform;
@@ -373,33 +373,37 @@ TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
     ASSERT_EQ(::chmod(KeyFile().c_str(), 0444), 0);
     EXPECT_EQ(UserRegistryFilePath(kKey), copy);
 
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({home}, [&]() -> std::string {
-                  std::string faults;
-                  const auto check = [&faults](bool ok, const char* what) {
-                      faults += ok ? "" : std::string(what) + "; ";
-                  };
-                  const auto before = TRegistryKey::Create(kKey, false);
-                  check(before && before->QueryString("Language") == "cs", "machine value read");
-                  check(::access(copy.c_str(), F_OK) != 0, "reading made a copy");
-                  const auto key = TRegistryKey::Create(kKey, true);
-                  if (!key) {
-                      return "did not open for writing";
-                  }
-                  check(key->FilePath() == copy, "writes go to the copy");
-                  check(key->QueryString("CheckInterval") == "60", "values copied");
-                  check(key->SetString("Language", "en"), "write");
-                  struct stat file {}, folder {};
-                  check(::stat(copy.c_str(), &file) == 0 && (file.st_mode & 0777) == 0600,
-                        "copy mode 0600");
-                  check(::stat((home + "/Ostrelle").c_str(), &folder) == 0 &&
-                            (folder.st_mode & 0777) == 0700,
-                        "folder mode 0700");
-                  const auto after = TRegistryKey::Create(kKey, false);
-                  check(after && after->QueryString("Language") == "en" &&
-                            after->QueryString("CheckInterval") == "60",
-                        "the copy is read back");
-                  return faults;
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser(
+                  {home},
+                  [&]() -> std::string {
+                      std::string faults;
+                      const auto check = [&faults](bool ok, const char* what) {
+                          faults += ok ? "" : std::string(what) + "; ";
+                      };
+                      const auto before = TRegistryKey::Create(kKey, false);
+                      check(before && before->QueryString("Language") == "cs",
+                            "machine value read");
+                      check(::access(copy.c_str(), F_OK) != 0, "reading made a copy");
+                      const auto key = TRegistryKey::Create(kKey, true);
+                      if (!key) {
+                          return "did not open for writing";
+                      }
+                      check(key->FilePath() == copy, "writes go to the copy");
+                      check(key->QueryString("CheckInterval") == "60", "values copied");
+                      check(key->SetString("Language", "en"), "write");
+                      struct stat file {
+                      }, folder{};
+                      check(::stat(copy.c_str(), &file) == 0 && (file.st_mode & 0777) == 0600,
+                            "copy mode 0600");
+                      check(::stat((home + "/Ostrelle").c_str(), &folder) == 0 &&
+                                (folder.st_mode & 0777) == 0700,
+                            "folder mode 0700");
+                      const auto after = TRegistryKey::Create(kKey, false);
+                      check(after && after->QueryString("Language") == "en" &&
+                                after->QueryString("CheckInterval") == "60",
+                            "the copy is read back");
+                      return faults;
+                  }),
               "");
     EXPECT_EQ(Slurp(KeyFile()), machine);
     ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
@@ -412,10 +416,12 @@ TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
     std::filesystem::remove_all(home);
     WriteFileAtomically(home, "not a folder");
     ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [] {
-                  return std::string(TRegistryKey::Create(kKey, true) ? "opened; " : "") +
-                         (TRegistryKey::Create(kKey, false) ? "" : "no reading");
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser(
+                  {},
+                  [] {
+                      return std::string(TRegistryKey::Create(kKey, true) ? "opened; " : "") +
+                             (TRegistryKey::Create(kKey, false) ? "" : "no reading");
+                  }),
               "");
     ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
 }

@@ -69,12 +69,16 @@ TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     const auto key = TRegistryKey::Create(kConfigKey, false);
     ASSERT_NE(key, nullptr);
     const std::vector<std::pair<std::string, TRegValue>> expected = {
-        {"Version", Sz("0.9.18")},    {"CheckUpdate", Dword(1)},
-        {"VerifyURL", Sz("http://")}, {"VerifyEnabled", Dword(0)},
+        {"Version", Sz("0.9.18")},
+        {"CheckUpdate", Dword(1)},
+        {"VerifyURL", Sz("http://")},
+        {"VerifyEnabled", Dword(0)},
         {"CheckInterval", Sz("300")},
         {"LogFile", Sz(ResolveProgramDataDir(ExecutableDir()) + "/QRV.log")},
-        {"LogEnabled", Dword(1)},     {"BalloonLevel", Sz("3")},
-        {"HotkeyEnabled", Dword(0)},  {"Language", Sz("en")},
+        {"LogEnabled", Dword(1)},
+        {"BalloonLevel", Sz("3")},
+        {"HotkeyEnabled", Dword(0)},
+        {"Language", Sz("en")},
     };
     std::vector<std::string> names;
     for (const auto& [name, value] : expected) {
@@ -408,28 +412,32 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
     std::filesystem::remove(user);
     ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
     ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({dir_ + "/home", dir_ + "/home/autostart"}, [&] {
-                  std::string faults;
-                  const auto check = [&faults](bool ok, const char* what) {
-                      faults += ok ? "" : std::string(what) + "; ";
-                  };
-                  SetAutostart(false);
-                  check(!AutostartState(), "off hides the machine-wide entry");
-                  check(slurp(user).find("\nHidden=true\n") != std::string::npos, "hidden");
-                  SetAutostart(true);
-                  check(AutostartState(), "on again");
-                  check(std::filesystem::exists(AutostartFilePath()), "machine entry kept");
-                  return faults;
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser(
+                  {dir_ + "/home", dir_ + "/home/autostart"},
+                  [&] {
+                      std::string faults;
+                      const auto check = [&faults](bool ok, const char* what) {
+                          faults += ok ? "" : std::string(what) + "; ";
+                      };
+                      SetAutostart(false);
+                      check(!AutostartState(), "off hides the machine-wide entry");
+                      check(slurp(user).find("\nHidden=true\n") != std::string::npos, "hidden");
+                      SetAutostart(true);
+                      check(AutostartState(), "on again");
+                      check(std::filesystem::exists(AutostartFilePath()), "machine entry kept");
+                      return faults;
+                  }),
               "");
     ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0755), 0);
     std::filesystem::remove(AutostartFilePath());
     ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser({}, [&] {
-                  SetAutostart(false);
-                  return std::string(std::filesystem::exists(user) ? "user entry kept; " : "") +
-                         (AutostartState() ? "still on" : "");
-              }),
+    EXPECT_EQ(qrv::test::AsOrdinaryUser(
+                  {},
+                  [&] {
+                      SetAutostart(false);
+                      return std::string(std::filesystem::exists(user) ? "user entry kept; " : "") +
+                             (AutostartState() ? "still on" : "");
+                  }),
               "");
 }
 

@@ -19,8 +19,7 @@ namespace {
 constexpr std::size_t kMaxRequestBytes = 16 * 1024 * 1024;
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -76,24 +75,42 @@ int ListenSocket(bool ipv6, int backlog, int& port) {
 
 const char* ReasonFor(int code) {
     switch (code) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 407: return "Proxy Authentication Required";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 407:
+        return "Proxy Authentication Required";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -432,14 +449,12 @@ std::string Response(int code, std::string_view body, const THeaderList& headers
 
 THandler Reply(int code, std::string body, THeaderList headers) {
     const std::string bytes = Response(code, body, headers);
-    return [bytes](const TRecordedRequest&, TTestConnection& connection) {
-        connection.Send(bytes);
-    };
+    return
+        [bytes](const TRecordedRequest&, TTestConnection& connection) { connection.Send(bytes); };
 }
 
 THandler ReplyRaw(std::string bytes, bool close) {
-    return [bytes = std::move(bytes), close](const TRecordedRequest&,
-                                             TTestConnection& connection) {
+    return [bytes = std::move(bytes), close](const TRecordedRequest&, TTestConnection& connection) {
         connection.Send(bytes);
         if (close) {
             connection.Close();
