@@ -3,7 +3,7 @@
 // start-up cost, and its processor time is reported as curl_cpu_ms. `HttpBench --peak-memory`
 // instead fetches a 1 GiB body once and prints the peak resident memory before and after, to show
 // that memory stays bounded.
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 #include "tests/engine/NginxServer.h"
 
 #include <benchmark/benchmark.h>

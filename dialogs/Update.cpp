@@ -1,7 +1,7 @@
 #include "dialogs/Update.h"
 
 #include "dialogs/VendorLinks.h"
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 #include "shell/AppConfig.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "engine/CheckRun.h"
 
-#include "engine/HttpClient.h"
 #include "engine/RunOutcome.h"
 #include "engine/ServerList.h"
 #include "engine/TextFormat.h"
+#include "engine/http/HttpClient.h"
 #include "i18n/Translate.h"
 #include "platform/TickCount.h"
 

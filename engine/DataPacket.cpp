@@ -1,5 +1,7 @@
 #include "engine/DataPacket.h"
 
+#include "platform/AsciiText.h"
+
 #include "platform/Error.h"
 #include "platform/IntConv.h"
 
@@ -9,6 +11,8 @@
 #include <unordered_set>
 
 namespace qrv::engine {
+
+using qrv::platform::EqualsNoCase;
 
 namespace {
 
@@ -82,22 +86,6 @@ std::optional<std::int32_t> ParseDecimal(std::string_view text) {
         }
     }
     return platform::StrToInt(text);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z') {
-            x = static_cast<char>(x - 'a' + 'A');
-        }
-        if (x != b[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Bytes that stop the fast copy of an attribute value when reading.

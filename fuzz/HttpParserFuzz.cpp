@@ -1,10 +1,10 @@
 // The answer parser on arbitrary bytes, with what a client does next with a parsed head:
 // cookies, the redirect target, the charset. The first byte chooses how the rest is split
 // into reads; the result must not depend on it.
-#include "engine/CookieStore.h"
-#include "engine/HttpClient.h"
-#include "engine/HttpParser.h"
-#include "engine/HttpUrl.h"
+#include "engine/http/CookieStore.h"
+#include "engine/http/HttpClient.h"
+#include "engine/http/HttpParser.h"
+#include "engine/http/HttpUrl.h"
 #include "platform/Error.h"
 
 #include <cstddef>

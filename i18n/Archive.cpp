@@ -1,6 +1,6 @@
 #include "i18n/Archive.h"
 
-#include "i18n/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include "platform/CodePage.h"
 
@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 namespace qrv::i18n {
+
+using platform::AsciiLower;
 
 namespace {
 

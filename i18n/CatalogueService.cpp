@@ -1,6 +1,6 @@
 #include "i18n/CatalogueService.h"
 
-#include "i18n/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 namespace qrv::i18n {
+
+using platform::AsciiLower;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "i18n/MoFile.h"
 
-#include "i18n/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include "platform/CodePage.h"
 #include "platform/Error.h"
@@ -12,6 +12,10 @@
 
 namespace qrv::i18n {
 
+using platform::AsciiLower;
+using platform::EqualsNoCase;
+using platform::TrimControls;
+
 namespace {
 
 constexpr std::uint32_t kMagic = 0x950412de;
@@ -20,22 +24,6 @@ constexpr std::size_t kHeaderSize = 20; // magic, revision, count, two table off
 
 std::uint32_t Swap(std::uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xff00) | ((v << 8) & 0xff0000) | (v << 24);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 } // namespace
@@ -146,8 +134,9 @@ std::optional<std::string> TMoFile::HeaderField(std::string_view name) const {
         const std::string_view line = rest.substr(0, eol);
         rest = eol == std::string_view::npos ? std::string_view{} : rest.substr(eol + 1);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && EqualNoCase(Trim(line.substr(0, colon)), name)) {
-            return std::string(Trim(line.substr(colon + 1)));
+        if (colon != std::string_view::npos &&
+            EqualsNoCase(TrimControls(line.substr(0, colon)), name)) {
+            return std::string(TrimControls(line.substr(colon + 1)));
         }
     }
     return std::nullopt;

@@ -1,11 +1,13 @@
 #include "i18n/PluralRule.h"
 
-#include "i18n/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include <cstdlib>
 #include <string>
 
 namespace qrv::i18n {
+
+using platform::AsciiLower;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "platform/qt/GlobalHotKey.h"
 
+#include "platform/AsciiText.h"
 #include "platform/qt/ShortcutPortal.h"
 
 #include <QCoreApplication>
@@ -24,8 +25,7 @@ std::uint16_t GlobalAddAtom(const std::string& name) {
     if (name.empty())
         return 0;
     std::string key = name;
-    for (char& c : key)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    key = AsciiLower(key);
     std::lock_guard guard(lock);
     if (auto it = atoms.find(key); it != atoms.end())
         return it->second;

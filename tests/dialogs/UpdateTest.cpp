@@ -3,7 +3,7 @@
 
 #include "dialogs/Update.h"
 #include "dialogs/VendorLinks.h"
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
 

@@ -138,7 +138,7 @@ TEST_F(WaylandTest, FirstStartBoxesWindowCheckRunAndEndSignal) {
         << ReadFile(dir_ / "output.txt") << ReadFile(dir_ / "sway.txt");
     EXPECT_EQ(notices, 2);
     first.Signal(SIGTERM);
-    EXPECT_EQ(first.WaitExit(20000), 0);
+    EXPECT_EQ(first.WaitExit(20000), 0) << ReadFile(dir_ / "output.txt");
     EXPECT_NE(ReadFile(dir_ / "QRV.xml").find("<ROW RowState=\"4\" Name=\"Ostrelle\""),
               std::string::npos);
 
@@ -162,7 +162,7 @@ TEST_F(WaylandTest, FirstStartBoxesWindowCheckRunAndEndSignal) {
         << ReadFile(dir_ / "output.txt");
     EXPECT_TRUE(Shows(kMainWindow));
     second.Signal(SIGTERM);
-    EXPECT_EQ(second.WaitExit(20000), 0);
+    EXPECT_EQ(second.WaitExit(20000), 0) << ReadFile(dir_ / "output.txt");
     EXPECT_NE(ReadFile(dir_ / "QRV.xml").find("Name=\"local\" Status=\"OK\" Result=\"OK\""),
               std::string::npos)
         << ReadFile(dir_ / "QRV.xml");
@@ -201,7 +201,7 @@ TEST_F(WaylandTest, TrayMenuAndHotKeyThroughTheDesktopsBus) {
     EXPECT_TRUE(WaitUntil([&] { return Shows("Quorvane [example.ostrelle.Quorvane]"); }, 10000))
         << testing::PrintToString(Windows());
     program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(20000), 0);
+    EXPECT_EQ(program.WaitExit(20000), 0) << ReadFile(dir_ / "output.txt");
 }
 
 } // namespace

@@ -7,8 +7,8 @@
 #include "CheckRecorder.h"
 #include "TestHttpServer.h"
 #include "engine/CheckRun.h"
-#include "engine/HttpClient.h"
 #include "engine/ServerList.h"
+#include "engine/http/HttpClient.h"
 
 #include <gtest/gtest.h>
 

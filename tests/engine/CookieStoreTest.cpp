@@ -1,4 +1,4 @@
-#include "engine/CookieStore.h"
+#include "engine/http/CookieStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 
 #include "TestHttpServer.h"
 #include "platform/Error.h"

@@ -1,6 +1,6 @@
 // The client against a real nginx on loopback: kept connections, chunked answers,
 // redirects, cookies and large static bodies as a production server sends them.
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 
 #include "NginxServer.h"
 #include "platform/Error.h"

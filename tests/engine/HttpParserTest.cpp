@@ -1,4 +1,4 @@
-#include "engine/HttpParser.h"
+#include "engine/http/HttpParser.h"
 
 #include <gtest/gtest.h>
 

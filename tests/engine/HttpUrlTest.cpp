@@ -1,6 +1,6 @@
-#include "engine/HttpUrl.h"
+#include "engine/http/HttpUrl.h"
 
-#include "engine/SocketError.h"
+#include "engine/http/SocketError.h"
 #include "platform/Error.h"
 
 #include <gtest/gtest.h>

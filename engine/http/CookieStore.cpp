@@ -1,6 +1,8 @@
-#include "engine/CookieStore.h"
+#include "engine/http/CookieStore.h"
 
-#include "engine/HttpParser.h"
+#include "platform/AsciiText.h"
+
+#include "engine/http/HttpParser.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -8,17 +10,10 @@
 
 namespace qrv::engine {
 
-namespace {
+using qrv::platform::AsciiLower;
+using qrv::platform::TrimBlanks;
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+namespace {
 
 std::string_view Unquote(std::string_view text) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
@@ -80,10 +75,10 @@ std::vector<TPair> SplitPairs(std::string_view text) {
         const std::string_view part = text.substr(0, semi);
         const std::size_t eq = part.find('=');
         if (eq == std::string_view::npos) {
-            out.push_back({std::string(Trim(part)), std::string(), false});
+            out.push_back({std::string(TrimBlanks(part)), std::string(), false});
         } else {
-            out.push_back({std::string(Trim(part.substr(0, eq))),
-                           std::string(Trim(part.substr(eq + 1))), true});
+            out.push_back({std::string(TrimBlanks(part.substr(0, eq))),
+                           std::string(TrimBlanks(part.substr(eq + 1))), true});
         }
         if (semi == std::string_view::npos) {
             break;

@@ -124,8 +124,6 @@ private:
     std::size_t excess_ = 0;
 };
 
-// Lower-case copy, for comparing header names and tokens.
-std::string AsciiLower(std::string_view text);
 // Whether a comma-separated header value holds a token (letter case ignored).
 bool HeaderHasToken(std::string_view value, std::string_view token);
 

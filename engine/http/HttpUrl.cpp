@@ -1,4 +1,6 @@
-#include "engine/HttpUrl.h"
+#include "engine/http/HttpUrl.h"
+
+#include "platform/AsciiText.h"
 
 #include "platform/Error.h"
 
@@ -8,6 +10,9 @@
 
 namespace qrv::engine {
 
+using qrv::platform::AsciiLower;
+using qrv::platform::TrimControls;
+
 namespace {
 
 bool IsAlpha(char c) {
@@ -16,24 +21,6 @@ bool IsAlpha(char c) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // Length of a scheme followed by ':' at the start, or 0 when there is none.
@@ -172,12 +159,12 @@ std::string THttpUrl::ToString() const {
 }
 
 THttpUrl ParseHttpUrl(std::string_view url) {
-    const std::string_view text = Trim(url);
+    const std::string_view text = TrimControls(url);
     THttpUrl out;
     std::string_view rest = text;
     const std::size_t schemeLen = SchemeLength(text);
     if (schemeLen > 0 && text.substr(schemeLen + 1, 2) == "//") {
-        out.Scheme = Lower(text.substr(0, schemeLen));
+        out.Scheme = AsciiLower(text.substr(0, schemeLen));
         rest = text.substr(schemeLen + 3);
     } else if (text.substr(0, 2) == "//") {
         out.Scheme = "http";
@@ -257,7 +244,7 @@ THttpUrl ParseHttpUrl(std::string_view url) {
 }
 
 std::string ResolveUrl(const THttpUrl& base, std::string_view reference) {
-    std::string_view ref = Trim(reference);
+    std::string_view ref = TrimControls(reference);
     ref = ref.substr(0, ref.find('#'));
     const std::size_t schemeLen = SchemeLength(ref);
     if (schemeLen > 0) {
@@ -265,7 +252,7 @@ std::string ResolveUrl(const THttpUrl& base, std::string_view reference) {
         if (ref.substr(schemeLen + 1, 2) == "//") {
             return std::string(ref);
         }
-        if (Lower(ref.substr(0, schemeLen)) == base.Scheme) {
+        if (AsciiLower(ref.substr(0, schemeLen)) == base.Scheme) {
             ref.remove_prefix(schemeLen + 1);
         } else {
             return std::string(ref);

@@ -1,8 +1,10 @@
-#include "engine/HttpClient.h"
+#include "engine/http/HttpClient.h"
 
-#include "engine/CookieStore.h"
-#include "engine/HttpUrl.h"
-#include "engine/SocketError.h"
+#include "platform/AsciiText.h"
+
+#include "engine/http/CookieStore.h"
+#include "engine/http/HttpUrl.h"
+#include "engine/http/SocketError.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 
@@ -22,6 +24,9 @@
 
 namespace qrv::engine {
 
+using qrv::platform::AsciiLower;
+using qrv::platform::TrimBlanks;
+
 namespace {
 
 using TClock = std::chrono::steady_clock;
@@ -40,16 +45,6 @@ struct TStaleConnection {
     int Wsa;
     bool Closed;
 };
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 int MillisecondsUntil(TClock::time_point deadline) {
     const auto left =

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/HttpParser.h"
+#include "engine/http/HttpParser.h"
 #include "platform/Error.h"
 
 #include <cstddef>

@@ -1,4 +1,6 @@
-#include "engine/HttpParser.h"
+#include "engine/http/HttpParser.h"
+
+#include "platform/AsciiText.h"
 
 #include "platform/IntConv.h"
 
@@ -7,6 +9,10 @@
 #include <limits>
 
 namespace qrv::engine {
+
+using qrv::platform::AsciiLower;
+using qrv::platform::EqualsNoCase;
+using qrv::platform::TrimBlanks;
 
 namespace {
 
@@ -24,36 +30,6 @@ constexpr std::uint64_t kMaxChunkSize = std::uint64_t{1} << 60;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<char>(y - 'A' + 'a');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // A decimal number that fits in 63 bits, or nothing.
@@ -75,20 +51,10 @@ bool ParseLength(std::string_view text, std::uint64_t& value) {
 
 } // namespace
 
-std::string AsciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 bool HeaderHasToken(std::string_view value, std::string_view token) {
     while (true) {
         const std::size_t comma = value.find(',');
-        if (EqualNoCase(TrimBlanks(value.substr(0, comma)), token)) {
+        if (EqualsNoCase(TrimBlanks(value.substr(0, comma)), token)) {
             return true;
         }
         if (comma == std::string_view::npos) {
@@ -333,7 +299,7 @@ void THttpResponseParser::OnHeadEnd() {
         const std::size_t comma = all.rfind(',');
         const std::string_view last =
             TrimBlanks(std::string_view(all).substr(comma == std::string::npos ? 0 : comma + 1));
-        if (EqualNoCase(last, "chunked")) {
+        if (EqualsNoCase(last, "chunked")) {
             bodyMode_ = TBodyMode::Chunked;
             phase_ = TPhase::ChunkSize;
             return;
@@ -427,7 +393,7 @@ void THttpResponseParser::ResetHead() {
 
 std::string THttpResponseParser::Header(std::string_view name) const {
     for (const auto& [key, value] : headers_) {
-        if (EqualNoCase(key, name)) {
+        if (EqualsNoCase(key, name)) {
             return value;
         }
     }
@@ -436,13 +402,13 @@ std::string THttpResponseParser::Header(std::string_view name) const {
 
 bool THttpResponseParser::HasHeader(std::string_view name) const {
     return std::any_of(headers_.begin(), headers_.end(),
-                       [&](const auto& header) { return EqualNoCase(header.first, name); });
+                       [&](const auto& header) { return EqualsNoCase(header.first, name); });
 }
 
 std::vector<std::string> THttpResponseParser::HeaderValues(std::string_view name) const {
     std::vector<std::string> out;
     for (const auto& [key, value] : headers_) {
-        if (EqualNoCase(key, name)) {
+        if (EqualsNoCase(key, name)) {
             out.push_back(value);
         }
     }

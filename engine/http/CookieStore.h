@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/HttpUrl.h"
+#include "engine/http/HttpUrl.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "engine/SocketError.h"
+#include "engine/http/SocketError.h"
 
 #include "platform/Error.h"
 
