@@ -48,7 +48,7 @@ TEST(AboutDialog, ShowsTheProductAndOpensTheVendorPageFromItsLink) {
     gui::TFormAbout about(&mainForm);
     EXPECT_EQ(about.size(), QSize(219, 245));
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About"));
-    EXPECT_EQ(about.Label1->text(), QStringLiteral("Quorvane 0.9.18"));
+    EXPECT_EQ(about.Label1->text(), QStringLiteral("Quorvane " QRV_VERSION));
     EXPECT_EQ(about.palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_FALSE(about.Image1->pixmap().isNull());
     EXPECT_TRUE(about.Label2->font().underline());

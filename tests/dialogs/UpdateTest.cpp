@@ -95,11 +95,11 @@ TEST_F(UpdateCheck, PostsTheThreeFieldsAndShowsTheNamedVersion) {
     EXPECT_EQ(requests[0].Method, "POST");
     EXPECT_EQ(requests[0].Target, "/");
     EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(requests[0].Body, "application=quorvane&action=checkupdate&version=0.9.18");
+    EXPECT_EQ(requests[0].Body, "application=quorvane&action=checkupdate&version=" QRV_VERSION);
 
     EXPECT_EQ(lookups, 1);
     EXPECT_TRUE(notice->isVisible());
-    EXPECT_EQ(notice->labelVersionCurrent->text(), QStringLiteral("0.9.18"));
+    EXPECT_EQ(notice->labelVersionCurrent->text(), QStringLiteral(QRV_VERSION));
     EXPECT_EQ(notice->labelVersionLastest->text(), QStringLiteral("1.0"));
     EXPECT_EQ(update->Http().ConnectTimeout(), 120000);
 }

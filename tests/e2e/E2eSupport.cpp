@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +27,18 @@ extern char** environ;
 namespace qrv::e2e {
 
 namespace {
+
+// The main window's title as an xdotool pattern: "Quorvane <version>", the dots escaped.
+std::string MainWindowPattern() {
+    std::string pattern = "^Quorvane ";
+    for (const char c : std::string_view(QRV_VERSION)) {
+        if (c == '.') {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    return pattern + "$";
+}
 
 // Everything the child needs is built before fork: between fork and exec only system calls.
 struct TExecArgs {
@@ -593,7 +606,7 @@ unsigned long WaitForMainWindow(TXSession& session, int ms, std::vector<unsigned
                 session.Xdotool({"windowfocus", std::to_string(box)});
                 session.Xdotool({"key", "Return"});
             }
-            const auto main = session.Search({"--onlyvisible", "--name", "^Quorvane 0\\.9\\.18$"});
+            const auto main = session.Search({"--onlyvisible", "--name", MainWindowPattern()});
             if (!main.empty()) {
                 found = main.front();
             }
@@ -604,7 +617,7 @@ unsigned long WaitForMainWindow(TXSession& session, int ms, std::vector<unsigned
 }
 
 bool TInstall::MainWindowVisible() {
-    return !session_.Search({"--onlyvisible", "--name", "^Quorvane 0\\.9\\.18$"}).empty();
+    return !session_.Search({"--onlyvisible", "--name", MainWindowPattern()}).empty();
 }
 
 std::unique_ptr<TXSession> E2eTest::session_;

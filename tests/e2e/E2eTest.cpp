@@ -40,9 +40,9 @@ TEST_F(E2eTest, FirstStartWritesTheDefaultsAndTheSeedList) {
     ASSERT_NE(App().WaitForMainWindow(), 0u) << ReadFile(App().Dir() / "output.txt");
     const std::string config = ReadFile(App().ConfigFile());
     EXPECT_EQ(config.rfind("Windows Registry Editor Version 5.00", 0), 0u) << config;
-    for (const char* line :
-         {"\"Version\"=\"0.9.18\"", "\"CheckUpdate\"=dword:00000001", "\"CheckInterval\"=\"300\"",
-          "\"BalloonLevel\"=\"3\"", "\"Language\"=\"en\"", "\"LogEnabled\"=dword:00000001"}) {
+    for (const char* line : {"\"Version\"=\"" QRV_VERSION "\"", "\"CheckUpdate\"=dword:00000001",
+                             "\"CheckInterval\"=\"300\"", "\"BalloonLevel\"=\"3\"",
+                             "\"Language\"=\"en\"", "\"LogEnabled\"=dword:00000001"}) {
         EXPECT_NE(config.find(line), std::string::npos) << line << "\n" << config;
     }
     // The re-created list holds the metadata only until the program ends.

@@ -118,7 +118,7 @@ protected:
     TProcess sway_;
 };
 
-const std::string kMainWindow = "Quorvane 0.9.18 [example.ostrelle.Quorvane]";
+const std::string kMainWindow = "Quorvane " QRV_VERSION " [example.ostrelle.Quorvane]";
 const std::string kNotice = "Application notification [example.ostrelle.Quorvane]";
 
 TEST_F(WaylandTest, FirstStartBoxesWindowCheckRunAndEndSignal) {

@@ -201,7 +201,7 @@ TEST_F(StartUpTest, TrayStartsGreenWithTheApplicationTitle) {
     EXPECT_EQ(form.TrayIcon->Hint(), "test_gui");
     EXPECT_FALSE(form.actionShow->isEnabled());
     EXPECT_TRUE(form.actionHide->isEnabled());
-    EXPECT_EQ(form.windowTitle().toStdString(), "Quorvane 0.9.18");
+    EXPECT_EQ(form.windowTitle().toStdString(), "Quorvane " QRV_VERSION);
     EXPECT_EQ(form.centralWidget()->size(), QSize(570, 305));
 }
 

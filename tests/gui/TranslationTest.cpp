@@ -84,7 +84,7 @@ TEST_F(TranslationTest, CzechAndBackToTheRememberedEnglish) {
     EXPECT_EQ(czech.ActivateAll, "Aktivovat vše");
     EXPECT_EQ(czech.ServersMenu, "Servery");
     EXPECT_EQ(czech.StatsMenu, "Statistiky");
-    EXPECT_EQ(czech.Caption, "Quorvane 0.9.18");
+    EXPECT_EQ(czech.Caption, "Quorvane " QRV_VERSION);
     EXPECT_EQ(czech.EditorCancel, "Zrušit");
     EXPECT_EQ(czech.SettingsCaption, "Nastavení aplikace");
     EXPECT_EQ(czech.UpdateClose, "Zavřít");
