@@ -67,7 +67,7 @@ TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
 
     // A problem: the warning button appears, with a load-error balloon for the server.
     form.setServer.First();
-    form.actionServerActivateExecute();
+    form.actionServerActivate->trigger();
     RunCheck();
     EXPECT_EQ(form.setServer.AsStringAt(0, engine::TField::Status), "ERR_LOAD");
     EXPECT_EQ(form.StatusText(), "Completed with 1 error!");
@@ -99,7 +99,7 @@ TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
     // Back online and all OK: green again, the warning stays until it is clicked.
     setVerify("/verify");
     form.setServer.First();
-    form.actionServerDeactivateExecute();
+    form.actionServerDeactivate->trigger();
     RunCheck();
     EXPECT_EQ(form.StatusText(), "Completed");
     EXPECT_EQ(form.TrayIcon->ImageIndex(), 0);
@@ -151,7 +151,7 @@ TEST_F(CheckRunWindowTest, QuitDuringARunBreaksTheFetchOffAndStartsNoOther) {
     const std::vector<std::string> before = {"a||Waiting...|-1|on", "b||Waiting...|-1|on"};
     const std::size_t logBefore = ReadLog().size();
 
-    form.actionQuitExecute();
+    form.actionQuit->trigger();
     EXPECT_FALSE(form.RunInProgress());
     EXPECT_TRUE(form.Quitting());
     EXPECT_TRUE(closed);

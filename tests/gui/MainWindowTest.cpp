@@ -6,6 +6,7 @@
 #include "TestHttpServer.h"
 #include "dialogs/Servers.h"
 #include "engine/CheckView.h"
+#include "shell/app/TrayIcon.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,10 +45,10 @@ std::string ActionStates(gui::TMainForm& form) {
 void AddThroughEditor(TGuiTest& test, gui::TMainForm& form, const std::string& name,
                       const std::string& url) {
     gui::TFormServers& editor = test.Program().FormServers();
-    form.actionServerAddExecute();
+    form.actionServerAdd->trigger();
     editor.editName->setText(QString::fromStdString(name));
     editor.editURL->setText(QString::fromStdString(url));
-    editor.buttonOKClick();
+    editor.buttonOK->click();
 }
 
 TEST_F(MainWindowTest, ServerActionsFollowTheEnablingRules) {
@@ -88,13 +89,13 @@ TEST_F(MainWindowTest, ServerActionsFollowTheEnablingRules) {
         {"one deleted",
          [&] {
              gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
-             form.actionServerDeleteExecute();
+             form.actionServerDelete->trigger();
          },
          "AAAAAA grid"},
         {"the last deleted",
          [&] {
              gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
-             form.actionServerDeleteExecute();
+             form.actionServerDelete->trigger();
          },
          "A----A grid"},
         {"a run on the empty list", [&] { RunCheck(); }, "A----A grid"},
@@ -118,7 +119,7 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     Boxes();
 
     gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::No);
-    form.actionServerDeleteExecute();
+    form.actionServerDelete->trigger();
     EXPECT_EQ(form.setServer.RecordCount(), 2);
     auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -129,7 +130,7 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     const bool timerBefore = form.timerCheck->isActive();
 
     gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::Yes);
-    form.actionServerDeleteExecute();
+    form.actionServerDelete->trigger();
     EXPECT_EQ(ListRows(), std::vector<std::string>{"beta||Waiting...|-1|on"});
     EXPECT_EQ(form.timerCheck->isActive(), timerBefore);
 
@@ -139,7 +140,7 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     form.setServer.Post();
     gui::MessageBoxSeam::SetNextAnswer(TMessageAnswer::No);
     Boxes();
-    form.actionServerDeleteExecute();
+    form.actionServerDelete->trigger();
     boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, "Do you wish to delete  %s 100%?");
@@ -155,15 +156,15 @@ TEST_F(MainWindowTest, ShowAndHideAreExclusiveAndToggle) {
         EXPECT_EQ(form.actionHide->isEnabled(), visible) << what;
     };
     check(true, "shown at start");
-    form.actionHideExecute();
+    form.actionHide->trigger();
     check(false, "hidden");
-    form.actionHideExecute();
+    form.actionHide->trigger();
     check(false, "hiding again does nothing");
-    form.actionShowExecute();
+    form.actionShow->trigger();
     check(true, "shown");
-    form.TrayIconDblClick();
+    Q_EMIT form.TrayIcon->DoubleClicked(); // as the tray reports a double-click
     check(false, "tray double-click hides");
-    form.TrayIconDblClick();
+    Q_EMIT form.TrayIcon->DoubleClicked(); // as the tray reports a double-click
     check(true, "tray double-click shows");
     form.close();
     check(false, "closing only hides");
@@ -207,15 +208,15 @@ TEST_F(MainWindowTest, ActivateDeactivateAndActivateAll) {
     form.setServer.SetString(TField::Result, "OK");
     form.setServer.Post(); // the cursor rests on "c"
 
-    form.actionServerActivateExecute();
+    form.actionServerActivate->trigger();
     form.setServer.First();
-    form.actionServerDeactivateExecute();
+    form.actionServerDeactivate->trigger();
     // Deactivating keeps the last status, description and load time.
     EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|off", "b||Waiting...|-1|off",
                                                     "c|OK|OK|-1|on"}));
 
     form.timerCheck->stop();
-    form.actionServerActivateAllExecute();
+    form.actionServerActivateAll->trigger();
     EXPECT_EQ(ListRows(), (std::vector<std::string>{"a||Waiting...|-1|on", "b||Waiting...|-1|on",
                                                     "c|OK|OK|-1|on"}));
     EXPECT_TRUE(form.timerCheck->isActive());
