@@ -2,7 +2,8 @@
 function(qrv_configure target)
   target_compile_features(${target} PUBLIC cxx_std_20)
   target_compile_options(${target} PRIVATE
-    -Wall -Wextra -Wshadow -Wold-style-cast -Wnon-virtual-dtor -Wpedantic)
+    -Wall -Wextra -Wshadow -Wold-style-cast -Wnon-virtual-dtor -Wpedantic
+    -Wconversion -Wsign-conversion -Wcast-qual -Woverloaded-virtual)
   if(QRV_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
@@ -15,7 +16,8 @@ endfunction()
 function(qrv_configure_qt target)
   qrv_configure(${target})
   target_compile_definitions(${target} PRIVATE
-    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_KEYWORDS QT_NO_URL_CAST_FROM_STRING)
+    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_KEYWORDS QT_NO_URL_CAST_FROM_STRING
+    QT_NO_CAST_FROM_BYTEARRAY QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
 endfunction()
 
 # A library target made of every source in its folder.

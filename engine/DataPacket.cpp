@@ -290,7 +290,7 @@ private:
                 Fail(a.Offset + i, "'<' inside an attribute value");
             case '\r': // a line end inside a value reads as one space, as XML normalises it
                 scratch.push_back(' ');
-                i += (i + 1 < raw.size() && raw[i + 1] == '\n') ? 2 : 1;
+                i += (i + 1 < raw.size() && raw[i + 1] == '\n') ? 2u : 1u;
                 break;
             case '\n':
             case '\t':

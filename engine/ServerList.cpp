@@ -45,6 +45,10 @@ constexpr std::uint32_t kRowInserted = 4;
 int Index(TField field) {
     return static_cast<int>(field);
 }
+// Where a field's value is kept among the values of its type.
+std::size_t SlotOf(TField field) {
+    return static_cast<std::size_t>(kSlot[static_cast<std::size_t>(Index(field))]);
+}
 TFieldType TypeOf(TField field) {
     return kFields[static_cast<std::size_t>(Index(field))].Type;
 }
@@ -85,16 +89,12 @@ struct TRecord {
     std::string Key;                   // collation key of Name
 
     bool IsNull(TField f) const { return (NullMask >> Index(f)) & 1u; }
-    const std::string& TextOf(TField f) const {
-        return Text[static_cast<std::size_t>(kSlot[Index(f)])];
-    }
-    std::string& TextOf(TField f) { return Text[static_cast<std::size_t>(kSlot[Index(f)])]; }
-    std::int32_t& NumberOf(TField f) { return Number[static_cast<std::size_t>(kSlot[Index(f)])]; }
-    std::int32_t NumberOf(TField f) const {
-        return Number[static_cast<std::size_t>(kSlot[Index(f)])];
-    }
-    bool& FlagOf(TField f) { return Flag[static_cast<std::size_t>(kSlot[Index(f)])]; }
-    bool FlagOf(TField f) const { return Flag[static_cast<std::size_t>(kSlot[Index(f)])]; }
+    const std::string& TextOf(TField f) const { return Text[SlotOf(f)]; }
+    std::string& TextOf(TField f) { return Text[SlotOf(f)]; }
+    std::int32_t& NumberOf(TField f) { return Number[SlotOf(f)]; }
+    std::int32_t NumberOf(TField f) const { return Number[SlotOf(f)]; }
+    bool& FlagOf(TField f) { return Flag[SlotOf(f)]; }
+    bool FlagOf(TField f) const { return Flag[SlotOf(f)]; }
 };
 
 struct TJournalEntry {

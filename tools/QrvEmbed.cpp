@@ -172,8 +172,9 @@ int main(int argc, char** argv) {
                          static_cast<std::int64_t>(content.size())});
         tail += content;
     }
-    tail.append((kArchiveEntrySize - (base + tail.size()) % kArchiveEntrySize) % kArchiveEntrySize,
-                '\0');
+    // The table starts on a whole entry from the start of the file.
+    const std::size_t used = static_cast<std::size_t>(base) + tail.size();
+    tail.append((kArchiveEntrySize - used % kArchiveEntrySize) % kArchiveEntrySize, '\0');
 
     const std::int64_t table = base + static_cast<std::int64_t>(tail.size());
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -99,7 +99,8 @@ QString Translated(const QString& english) {
     if (english.isEmpty())
         return english; // an empty lookup would give the catalogue's header
     const QByteArray utf8 = english.toUtf8();
-    const std::string text = TranslateText(std::string_view(utf8.constData(), utf8.size()));
+    const std::string text =
+        TranslateText(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
     QString result = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     // The lookup hands back CR LF line ends; Qt's widgets break lines at LF and would show
     // the CR. A text designed with CR LF keeps them.

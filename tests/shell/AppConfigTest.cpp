@@ -464,14 +464,14 @@ TEST_F(ConfigStore, ReadersAlwaysSeeOneWholeConfiguration) {
         ASSERT_NE(key, nullptr);
         const std::string n = std::to_string(i);
         key->SetString("Version", "v" + n);
-        key->SetDword("CheckUpdate", i);
+        key->SetDword("CheckUpdate", static_cast<std::uint32_t>(i));
         key->SetString("VerifyURL", "http://" + n);
-        key->SetDword("VerifyEnabled", 1 - i);
+        key->SetDword("VerifyEnabled", static_cast<std::uint32_t>(1 - i));
         key->SetString("CheckInterval", std::to_string(100 + i));
         key->SetString("LogFile", "/log" + n + std::string(64, 'x')); // beyond small strings
-        key->SetDword("LogEnabled", i);
+        key->SetDword("LogEnabled", static_cast<std::uint32_t>(i));
         key->SetString("BalloonLevel", n);
-        key->SetDword("HotkeyEnabled", 1 - i);
+        key->SetDword("HotkeyEnabled", static_cast<std::uint32_t>(1 - i));
         key->SetString("Language", "l" + n);
     }
     ::setenv("XDG_CONFIG_DIRS", dirs[0].c_str(), 1);

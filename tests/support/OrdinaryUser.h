@@ -44,7 +44,8 @@ inline std::string AsOrdinaryUser(const std::vector<std::string>& owned,
         }
         ssize_t done = 0;
         while (done < static_cast<ssize_t>(result.size())) {
-            const ssize_t n = ::write(fds[1], result.data() + done, result.size() - done);
+            const ssize_t n = ::write(fds[1], result.data() + done,
+                                      result.size() - static_cast<std::size_t>(done));
             if (n <= 0) {
                 break;
             }
