@@ -57,9 +57,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
     return button;
 }
 
-void Write(bool written, const char* name) {
+void Write(bool written, const shell::TConfigValue& value) {
     if (!written) {
-        throw Error(std::string("Failed to set data for '") + name + "'");
+        throw Error("Failed to set data for '" + std::string(value.Name) + "'");
     }
 }
 
@@ -159,25 +159,28 @@ void TformSettings::LoadSettings() {
     using shell::ReadConfigFlag;
     using shell::ReadConfigNumber;
     using shell::ReadConfigText;
+    namespace config = shell::config;
 
     if (auto key = platform::TRegistryKey::Create(shell::kConfigKey, false)) {
-        editVerifyURL->setText(QString::fromStdString(ReadConfigText(key.get(), "VerifyURL")));
-        checkboxVerifyEnabled->setChecked(ReadConfigFlag(key.get(), "VerifyEnabled"));
+        editVerifyURL->setText(
+            QString::fromStdString(ReadConfigText(key.get(), config::VerifyURL)));
+        checkboxVerifyEnabled->setChecked(ReadConfigFlag(key.get(), config::VerifyEnabled));
         checkboxVerifyEnabledClick();
 
         editCheckInterval->setText(
-            QString::fromStdString(ReadConfigText(key.get(), "CheckInterval")));
+            QString::fromStdString(ReadConfigText(key.get(), config::CheckInterval)));
 
-        editLogFile->setText(QString::fromStdString(ReadConfigText(key.get(), "LogFile")));
-        checkboxLogEnabled->setChecked(ReadConfigFlag(key.get(), "LogEnabled"));
+        editLogFile->setText(QString::fromStdString(ReadConfigText(key.get(), config::LogFile)));
+        checkboxLogEnabled->setChecked(ReadConfigFlag(key.get(), config::LogEnabled));
         checkboxLogEnabledClick();
 
-        const std::int32_t level = ReadConfigNumber(key.get(), "BalloonLevel");
+        const std::int32_t level = ReadConfigNumber(key.get(), config::BalloonLevel);
         comboBalloonLevel->setCurrentIndex(level >= 0 && level < kBalloonEntries ? level : -1);
 
-        checkboxHotkeyEnabled->setChecked(ReadConfigFlag(key.get(), "HotkeyEnabled"));
+        checkboxHotkeyEnabled->setChecked(ReadConfigFlag(key.get(), config::HotkeyEnabled));
 
-        const QString language = QString::fromStdString(ReadConfigText(key.get(), "Language"));
+        const QString language =
+            QString::fromStdString(ReadConfigText(key.get(), config::Language));
         int found = -1;
         for (int i = 0; i < comboLanguage->count(); ++i) {
             if (comboLanguage->itemText(i).compare(language, Qt::CaseInsensitive) == 0) {
@@ -187,7 +190,7 @@ void TformSettings::LoadSettings() {
         }
         comboLanguage->setCurrentIndex(found);
 
-        checkboxUpdate->setChecked(ReadConfigFlag(key.get(), "CheckUpdate"));
+        checkboxUpdate->setChecked(ReadConfigFlag(key.get(), config::CheckUpdate));
         key->Close();
     }
     checkboxAfterStart->setChecked(shell::AutostartState());
@@ -219,22 +222,30 @@ void TformSettings::buttonSaveClick() {
         // A key that cannot be opened for writing (no rights) is skipped without a word.
         if (auto key = platform::TRegistryKey::Create(shell::kConfigKey, true)) {
             const int language = comboLanguage->currentIndex();
-            Write(key->SetString("VerifyURL", editVerifyURL->text().toStdString()), "VerifyURL");
-            Write(key->SetDword("VerifyEnabled", checkboxVerifyEnabled->isChecked() ? 1 : 0),
-                  "VerifyEnabled");
-            Write(key->SetString("CheckInterval", interval), "CheckInterval");
-            Write(key->SetString("LogFile", editLogFile->text().toStdString()), "LogFile");
-            Write(key->SetDword("LogEnabled", checkboxLogEnabled->isChecked() ? 1 : 0),
-                  "LogEnabled");
-            Write(key->SetString("BalloonLevel", std::to_string(comboBalloonLevel->currentIndex())),
-                  "BalloonLevel");
-            Write(key->SetDword("HotkeyEnabled", checkboxHotkeyEnabled->isChecked() ? 1 : 0),
-                  "HotkeyEnabled");
-            Write(key->SetString("Language", language >= 0
-                                                 ? comboLanguage->itemText(language).toStdString()
-                                                 : std::string()),
-                  "Language");
-            Write(key->SetDword("CheckUpdate", checkboxUpdate->isChecked() ? 1 : 0), "CheckUpdate");
+            namespace config = shell::config;
+            using shell::SetConfigFlag;
+            using shell::SetConfigText;
+            platform::TRegistryKey& k = *key;
+            Write(SetConfigText(k, config::VerifyURL, editVerifyURL->text().toStdString()),
+                  config::VerifyURL);
+            Write(SetConfigFlag(k, config::VerifyEnabled, checkboxVerifyEnabled->isChecked()),
+                  config::VerifyEnabled);
+            Write(SetConfigText(k, config::CheckInterval, interval), config::CheckInterval);
+            Write(SetConfigText(k, config::LogFile, editLogFile->text().toStdString()),
+                  config::LogFile);
+            Write(SetConfigFlag(k, config::LogEnabled, checkboxLogEnabled->isChecked()),
+                  config::LogEnabled);
+            Write(SetConfigText(k, config::BalloonLevel,
+                                std::to_string(comboBalloonLevel->currentIndex())),
+                  config::BalloonLevel);
+            Write(SetConfigFlag(k, config::HotkeyEnabled, checkboxHotkeyEnabled->isChecked()),
+                  config::HotkeyEnabled);
+            Write(SetConfigText(k, config::Language,
+                                language >= 0 ? comboLanguage->itemText(language).toStdString()
+                                              : std::string()),
+                  config::Language);
+            Write(SetConfigFlag(k, config::CheckUpdate, checkboxUpdate->isChecked()),
+                  config::CheckUpdate);
             key->Close();
         }
         shell::SetAutostart(checkboxAfterStart->isChecked());

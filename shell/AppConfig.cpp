@@ -172,6 +172,14 @@ std::string DesktopEntryValue(std::string_view text, std::string_view wanted) {
 
 } // namespace
 
+bool SetConfigText(TRegistryKey& key, const TConfigValue& value, std::string_view text) {
+    return key.SetString(value.Name, text);
+}
+
+bool SetConfigFlag(TRegistryKey& key, const TConfigValue& value, bool on) {
+    return key.SetDword(value.Name, on ? 1 : 0);
+}
+
 TAppConfig AppConfig() {
     std::lock_guard lock(ConfigMutex());
     return PublishedConfig();
@@ -216,16 +224,16 @@ void LoadConfig() {
     const auto key = TRegistryKey::Create(kConfigKey, false);
     const TRegistryKey* k = key.get();
     try {
-        next.Version = ReadConfigText(k, "Version");
-        next.CheckUpdate = ReadConfigFlag(k, "CheckUpdate");
-        next.VerifyURL = ReadConfigText(k, "VerifyURL");
-        next.VerifyEnabled = ReadConfigFlag(k, "VerifyEnabled");
-        next.LogEnabled = ReadConfigFlag(k, "LogEnabled");
-        next.LogFile = ReadConfigText(k, "LogFile");
-        next.CheckInterval = ReadConfigNumber(k, "CheckInterval");
-        next.BalloonLevel = ReadConfigNumber(k, "BalloonLevel");
-        next.HotkeyEnabled = ReadConfigFlag(k, "HotkeyEnabled");
-        next.Language = ReadConfigText(k, "Language");
+        next.Version = ReadConfigText(k, config::Version);
+        next.CheckUpdate = ReadConfigFlag(k, config::CheckUpdate);
+        next.VerifyURL = ReadConfigText(k, config::VerifyURL);
+        next.VerifyEnabled = ReadConfigFlag(k, config::VerifyEnabled);
+        next.LogEnabled = ReadConfigFlag(k, config::LogEnabled);
+        next.LogFile = ReadConfigText(k, config::LogFile);
+        next.CheckInterval = ReadConfigNumber(k, config::CheckInterval);
+        next.BalloonLevel = ReadConfigNumber(k, config::BalloonLevel);
+        next.HotkeyEnabled = ReadConfigFlag(k, config::HotkeyEnabled);
+        next.Language = ReadConfigText(k, config::Language);
     } catch (...) {
         // The values read before the failing one take effect.
         Publish(next);
@@ -243,16 +251,13 @@ void WriteDefaultConfig() {
     const std::string dataDir =
         platform::ResolveProgramDataDir(platform::DirectoryOf(RunningExecutable()));
     TRegistryKey& k = *key;
-    Write(k, "Version", k.SetString("Version", kVersion));
-    Write(k, "CheckUpdate", k.SetDword("CheckUpdate", 1));
-    Write(k, "VerifyURL", k.SetString("VerifyURL", "http://"));
-    Write(k, "VerifyEnabled", k.SetDword("VerifyEnabled", 0));
-    Write(k, "CheckInterval", k.SetString("CheckInterval", "300"));
-    Write(k, "LogFile", k.SetString("LogFile", dataDir + kLogFileName));
-    Write(k, "LogEnabled", k.SetDword("LogEnabled", 1));
-    Write(k, "BalloonLevel", k.SetString("BalloonLevel", "3"));
-    Write(k, "HotkeyEnabled", k.SetDword("HotkeyEnabled", 0));
-    Write(k, "Language", k.SetString("Language", "en"));
+    for (const TConfigValue* value : kConfigSchema) {
+        const bool written =
+            value->Kind == TConfigKind::Flag ? SetConfigFlag(k, *value, value->Default == "1")
+            : value == &config::LogFile      ? SetConfigText(k, *value, dataDir + kLogFileName)
+                                             : SetConfigText(k, *value, value->Default);
+        Write(k, value->Name, written);
+    }
     k.Close();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Registry.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,6 +26,43 @@ struct TAppConfig {
     std::string Language;
 };
 
+// How a configuration value is kept in the key: texts as REG_SZ, numbers as REG_SZ holding a whole
+// number, flags as REG_DWORD 0 or 1.
+enum class TConfigKind { Text, Number, Flag };
+
+// One value of the configuration key: its name, how it is kept and its default ("0" or "1" for a
+// flag; LogFile's default is worked out from the program folder at the time of writing).
+struct TConfigValue {
+    std::string_view Name;
+    TConfigKind Kind;
+    std::string_view Default;
+};
+
+// The ten values. Loading, writing the defaults and the settings dialog all name them through
+// these; each keeps its own order, as described (kConfigSchema is the order of the defaults).
+namespace config {
+inline constexpr TConfigValue Version{"Version", TConfigKind::Text, QRV_VERSION};
+inline constexpr TConfigValue CheckUpdate{"CheckUpdate", TConfigKind::Flag, "1"};
+inline constexpr TConfigValue VerifyURL{"VerifyURL", TConfigKind::Text, "http://"};
+inline constexpr TConfigValue VerifyEnabled{"VerifyEnabled", TConfigKind::Flag, "0"};
+inline constexpr TConfigValue CheckInterval{"CheckInterval", TConfigKind::Number, "300"};
+inline constexpr TConfigValue LogFile{"LogFile", TConfigKind::Text, ""};
+inline constexpr TConfigValue LogEnabled{"LogEnabled", TConfigKind::Flag, "1"};
+inline constexpr TConfigValue BalloonLevel{"BalloonLevel", TConfigKind::Number, "3"};
+inline constexpr TConfigValue HotkeyEnabled{"HotkeyEnabled", TConfigKind::Flag, "0"};
+inline constexpr TConfigValue Language{"Language", TConfigKind::Text, "en"};
+} // namespace config
+
+inline constexpr std::array<const TConfigValue*, 10> kConfigSchema{
+    &config::Version,       &config::CheckUpdate, &config::VerifyURL,  &config::VerifyEnabled,
+    &config::CheckInterval, &config::LogFile,     &config::LogEnabled, &config::BalloonLevel,
+    &config::HotkeyEnabled, &config::Language};
+
+// Stores a value as its kind says (`text` for texts and numbers, `on` for flags); false when the
+// key cannot be written (its LastError() says why).
+bool SetConfigText(platform::TRegistryKey& key, const TConfigValue& value, std::string_view text);
+bool SetConfigFlag(platform::TRegistryKey& key, const TConfigValue& value, bool on);
+
 // A whole copy of `AppConfig`, safe from any thread while LoadConfig replaces it.
 TAppConfig AppConfig();
 
@@ -45,6 +83,15 @@ std::string UserAutostartFilePath();
 std::string ReadConfigText(const platform::TRegistryKey* key, std::string_view name);
 bool ReadConfigFlag(const platform::TRegistryKey* key, std::string_view name);
 std::int32_t ReadConfigNumber(const platform::TRegistryKey* key, std::string_view name);
+inline std::string ReadConfigText(const platform::TRegistryKey* key, const TConfigValue& value) {
+    return ReadConfigText(key, value.Name);
+}
+inline bool ReadConfigFlag(const platform::TRegistryKey* key, const TConfigValue& value) {
+    return ReadConfigFlag(key, value.Name);
+}
+inline std::int32_t ReadConfigNumber(const platform::TRegistryKey* key, const TConfigValue& value) {
+    return ReadConfigNumber(key, value.Name);
+}
 
 // Tests only: the executable path that the autostart entry and the default log file use;
 // "" goes back to the running executable.

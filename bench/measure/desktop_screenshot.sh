@@ -16,20 +16,9 @@ if ! command -v xfce4-panel >/dev/null || [ ! -x "$NOTIFYD" ] || ! command -v im
         xfce4-panel xfce4-notifyd imagemagick >/dev/null
 fi
 
-WORK=$(mktemp -d /tmp/qrv-desktop-XXXXXX)
-PIDS=()
-end() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$WORK"
-}
-trap end EXIT
-
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$WORK/display")
+# shellcheck source=session.sh
+. "$HERE/session.sh"
+start_session qrv-desktop --no-tray
 export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/home/.config XDG_RUNTIME_DIR=$WORK/rt
 mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"

@@ -1,6 +1,7 @@
 # Sourced by the hand-run measurement scripts: a work folder removed at the end, every process
 # started kept in PIDS and ended with it, a private Xvfb (it picks a free display number) and
-# trayer as the tray host. Call: start_session <work-folder prefix>.
+# trayer as the tray host (left out with --no-tray). Call: start_session <work-folder prefix>
+# [--no-tray].
 start_session() {
     WORK=$(mktemp -d "/tmp/$1-XXXXXX")
     PIDS=()
@@ -10,6 +11,7 @@ start_session() {
     PIDS+=($!)
     for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
     export DISPLAY=:$(head -n1 "$WORK/display")
+    [ "${2:-}" = --no-tray ] && return
     trayer --edge bottom --align right --SetDockType true >/dev/null 2>&1 &
     PIDS+=($!)
 }
