@@ -114,10 +114,10 @@ public Q_SLOTS:
         return id;
     }
     void CloseNotification(uint) {}
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocol) {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        spec = QStringLiteral("1.2");
+        protocol = QStringLiteral("1.2");
         return QStringLiteral("qrv-test-notifications");
     }
 
