@@ -121,7 +121,7 @@ TCatalogueService::TCatalogueService(TCatalogueSetup setup)
 std::string TCatalogueService::CataloguePath(std::string_view code) const {
     std::string tail = "/";
     tail.append(code).append(kCatalogueFile);
-    const std::string besideExe = catalogueDir_ + tail;
+    std::string besideExe = catalogueDir_ + tail;
     if (ArchiveEntryFor(besideExe) || FileExists(besideExe)) {
         return besideExe;
     }
@@ -271,7 +271,9 @@ std::vector<std::string> TCatalogueService::ListLanguages() const {
             if (name == "." || name == "..") {
                 continue;
             }
-            if (FileExists(folder + "/" + name + std::string(kCatalogueFile))) {
+            std::string path = folder;
+            path.append("/").append(name).append(kCatalogueFile);
+            if (FileExists(path)) {
                 add(AsciiLower(name));
             }
         }

@@ -12,6 +12,11 @@
 namespace qrv::platform {
 
 namespace {
+// What iconv_open returns for a failure, as its interface defines it.
+const iconv_t kIconvFailed = reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr)
+} // namespace
+
+namespace {
 
 // Decodes one UTF-8 sequence at `i`; invalid input yields U+FFFD and consumes one byte.
 char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
@@ -35,7 +40,7 @@ std::unique_ptr<CodePageTable> BuildTable(int codePage) {
     iconv_t cd = ::iconv_open("UTF-32LE", name.c_str());
     for (int b = 0; b < 256; ++b) {
         char32_t cp = static_cast<char32_t>(b);
-        if (cd != reinterpret_cast<iconv_t>(-1) && b >= 0x80) {
+        if (cd != kIconvFailed && b >= 0x80) {
             char in = static_cast<char>(b);
             unsigned char out[16] = {};
             char* inPtr = &in;
@@ -51,7 +56,7 @@ std::unique_ptr<CodePageTable> BuildTable(int codePage) {
         }
         table->toUnicode[static_cast<std::size_t>(b)] = cp;
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
+    if (cd != kIconvFailed) {
         ::iconv_close(cd);
     }
     for (int b = 255; b >= 0; --b) {

@@ -152,7 +152,9 @@ std::string FollowLinks(const std::string& path) {
         link.resize(static_cast<size_t>(n));
         if (link[0] != '/') {
             const std::string dir = DirectoryOf(current);
-            link = (dir.empty() ? std::string(".") : dir) + "/" + link;
+            std::string absolute = dir.empty() ? std::string(".") : dir;
+            absolute.append("/").append(link);
+            link = std::move(absolute);
         }
         current = std::move(link);
     }

@@ -53,7 +53,7 @@ struct TRegFile {
 };
 
 // Larger key files are refused as damaged.
-inline constexpr std::size_t kMaxRegFileSize = 1024 * 1024;
+inline constexpr std::size_t kMaxRegFileSize = std::size_t{1024} * 1024;
 
 // Strict reader of a key file: header line, one [HKEY_LOCAL_MACHINE\...] section, value lines
 // ("Name"="text", dword:, hex:, hex(N):), blank and ';' comment lines; LF or CR LF. Anything

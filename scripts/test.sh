@@ -8,5 +8,6 @@ cd "$(dirname "$0")/.."
 ./scripts/check-style.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
+./scripts/check-tidy.sh build/dev
 # No reruns: a failing test is a finding, and a rerun would only hide a race.
 ctest --preset dev -j2 "$@"

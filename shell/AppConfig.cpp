@@ -16,7 +16,7 @@ namespace {
 
 constexpr char kLogFileName[] = "/QRV.log";
 constexpr char kDesktopGroup[] = "[Desktop Entry]";
-constexpr off_t kMaxDesktopFileSize = 64 * 1024;
+constexpr off_t kMaxDesktopFileSize = off_t{64} * 1024;
 
 // Guards the published configuration and the executable path override.
 std::mutex& ConfigMutex() {

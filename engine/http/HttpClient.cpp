@@ -37,7 +37,7 @@ constexpr const char* kNoTls = "IOHandler value is not valid";
 constexpr const char* kConnectTimedOut = "Connect timed out.";
 constexpr const char* kReadTimedOut = "Read timed out.";
 constexpr int kMaxRedirects = 15;
-constexpr std::size_t kReadBuffer = 128 * 1024;
+constexpr std::size_t kReadBuffer = std::size_t{128} * 1024;
 
 // A failure on a kept-alive connection before any byte of the answer came: the server
 // dropped the idle connection, and the request may be sent again on a fresh one.

@@ -10,7 +10,6 @@
 
 namespace qrv::engine {
 
-using qrv::platform::AsciiLower;
 using qrv::platform::EqualsNoCase;
 using qrv::platform::TrimBlanks;
 

@@ -11,12 +11,13 @@ namespace qrv::engine {
 
 // Bounds on what one answer may make us hold in memory.
 struct THttpParserLimits {
-    std::size_t MaxLineBytes = 64 * 1024;    // one status, header, chunk-size or trailer line
-    std::size_t MaxHeaderBytes = 256 * 1024; // the whole head, and again the trailers
+    std::size_t MaxLineBytes =
+        std::size_t{64} * 1024; // one status, header, chunk-size or trailer line
+    std::size_t MaxHeaderBytes = std::size_t{256} * 1024; // the whole head, and again the trailers
     std::size_t MaxHeaderCount = 500;
     // Body bytes kept; the rest is read and counted but dropped. 1 MiB keeps far more than
     // the 50000 characters (at most 200000 bytes of UTF-8) that any later step looks at.
-    std::size_t MaxBodyKept = 1024 * 1024;
+    std::size_t MaxBodyKept = std::size_t{1024} * 1024;
 };
 
 using THttpHeaders = std::vector<std::pair<std::string, std::string>>;
