@@ -1,7 +1,6 @@
 # The shipped message catalogues, compiled from their .po sources by msgfmt at build time.
 # Exposes QRV_CATALOGUE_CS_MO and QRV_CATALOGUE_EN_MO (cache, internal) and the target
-# qrv_catalogues that builds them. Guarded, because tools/embed.cmake includes it wherever the
-# embedding function is first needed.
+# qrv_catalogues that builds them. Included once, by tools/embed.cmake at the top level.
 include_guard(GLOBAL)
 
 find_program(QRV_MSGFMT msgfmt REQUIRED)

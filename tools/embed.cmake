@@ -1,7 +1,6 @@
-# The archive appender and the function that embeds the shipped catalogues into a program.
-# Include this file before calling qrv_embed_catalogues() from a folder that the top level adds
-# ahead of tools/ (for example shell/app):
-#   include("${PROJECT_SOURCE_DIR}/tools/embed.cmake")
+# The archive appender and the function that embeds the shipped catalogues into a program. The
+# top level includes this file once, before it adds any folder, so every folder may call
+# qrv_embed_catalogues().
 include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/../resources/locale.cmake")
 
