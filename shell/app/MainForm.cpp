@@ -17,6 +17,7 @@
 #include "shell/EventLog.h"
 #include "shell/app/Application.h"
 #include "shell/app/ServerGrid.h"
+#include "shell/app/StartUp.h"
 #include "shell/app/TrayIcon.h"
 #include "shell/app/UiDispatcher.h"
 #include "shell/window/MessageBox.h"
@@ -490,106 +491,43 @@ void TMainForm::FormCreate() {
 
 void TMainForm::StartUp() {
     hotkeyId_ = 0;
+    gui::StartUp(*this);
+}
 
-    try {
-        shell::LoadConfig();
-    } catch (const std::exception&) {
-        bool written = true;
-        try {
-            shell::WriteDefaultConfig();
-        } catch (const std::exception&) {
-            written = false;
-        }
-        try {
-            // There is no log file object yet; a line that cannot go anywhere is dropped.
-            shell::WriteLog(T("Default configuration used"), "system");
-        } catch (const std::exception&) {
-        }
-        ShowMessageBox(this, T("Application notification"), T("Default configuration used"),
-                       TMessageIcon::Information);
-        bool loaded = written;
-        if (written) {
-            try {
-                shell::LoadConfig();
-            } catch (const std::exception&) {
-                loaded = false;
-            }
-        }
-        if (!loaded) {
-            FatalStop(T("Unabled to write default configuration. Application stopped!"));
-        }
-    }
+void TMainForm::ShowNotice(const std::string& caption, const std::string& text) {
+    ShowMessageBox(this, caption, text, TMessageIcon::Information);
+}
 
-    const shell::TAppConfig config = shell::AppConfig();
-    i18n::SelectLanguage(config.Language);
-    SetCheckInterval(config.CheckInterval);
+void TMainForm::ArmCheckTimer() {
     quitting_ = false;
     timerCheck->start();
+}
+
+void TMainForm::ShowModePicture() {
     imageMode->setPixmap(RenderPicture(ModePicturePath(0), QSize(256, 40)));
     imageMode->repaint();
-    shell::CreateLogFileObject(config.LogFile);
-    if (config.HotkeyEnabled) {
-        RegisterHotKey();
-    }
+}
 
-    // A save broken off by a kill leaves its temporary file beside the list; only one instance
-    // runs, so any such file of this user is a leftover.
-    platform::RemoveLeftoverTemporaries(platform::DirectoryOf(listPath_));
-    setServer.SetFileName(listPath_);
-    try {
-        setServer.Open();
-    } catch (const std::exception& openError) {
-        const std::string kept = openError.what();
-        PreserveUnreadableList();
-        try {
-            setServer.CreateEmpty();
-            setServer.SaveToFile(listPath_);
-            setServer.Open();
-        } catch (const std::exception&) {
-            FatalStop(T("Unabled to create URL list. Application stopped!"));
-        }
-        ShowMessageBox(this, T("Application notification"),
-                       T("Dataset does not exist. File recreated."), TMessageIcon::Information);
-        shell::WriteLog(engine::FormatText(T("Dataset does not exist. File recreated: %s"), {kept}),
-                        "system");
-        setServer.Append();
-        setServer.SetString(TListField::Name, "Ostrelle");
-        setServer.SetString(TListField::Url, std::string(QRV_VENDOR_URL) + "/");
-        setServer.SetInteger(TListField::Timeout, 300);
-        setServer.SetBoolean(TListField::Active, true);
-        setServer.Post();
-    }
-    setServer.SwitchOffJournal();
+void TMainForm::DisableRecordActions() {
+    actionServerDelete->setEnabled(false);
+    actionServerEdit->setEnabled(false);
+    actionServerDeactivate->setEnabled(false);
+    actionServerActivate->setEnabled(false);
+}
 
-    if (setServer.RecordCount() == 0) {
-        actionServerDelete->setEnabled(false);
-        actionServerEdit->setEnabled(false);
-        actionServerDeactivate->setEnabled(false);
-        actionServerActivate->setEnabled(false);
+void TMainForm::StartUpdateCheck() {
+    if (!options_.UpdateCheck) {
+        return;
     }
-
-    setServer.First();
-    while (!setServer.Eof()) {
-        setServer.Edit();
-        setServer.SetString(TListField::Status, "");
-        setServer.SetString(TListField::Result, T("Waiting..."));
-        setServer.SetInteger(TListField::LoadTime, -1);
-        setServer.Post();
-        setServer.Next();
+    QPointer<TMainForm> self(this);
+    TUpdateCheckOptions update;
+    // Test seam, as QRV_OPENER: the end-to-end tests point the post at a server of theirs.
+    if (const char* url = std::getenv("QRV_UPDATE_URL"); url != nullptr && *url != '\0') {
+        update.ServiceUrl = url;
     }
-
-    if (options_.UpdateCheck) {
-        QPointer<TMainForm> self(this);
-        TUpdateCheckOptions update;
-        // Test seam, as QRV_OPENER: the end-to-end tests point the post at a server of theirs.
-        if (const char* url = std::getenv("QRV_UPDATE_URL"); url != nullptr && *url != '\0') {
-            update.ServiceUrl = url;
-        }
-        updateCheck_ = std::make_unique<TUpdateCheck>(
-            [self]() -> TFormUpdate* { return self ? self->formUpdate_ : nullptr; },
-            std::move(update));
-        updateCheck_->Start();
-    }
+    updateCheck_ = std::make_unique<TUpdateCheck>(
+        [self]() -> TFormUpdate* { return self ? self->formUpdate_ : nullptr; }, std::move(update));
+    updateCheck_->Start();
 }
 
 void TMainForm::PreserveUnreadableList() {
@@ -682,15 +620,16 @@ engine::ICheckView& TMainForm::View() {
 }
 
 void TMainForm::ApplySettings() {
+    gui::ApplySettings(*this);
+}
+
+void TMainForm::UnregisterHotKey() {
     if (hotkeyId_ > 0) {
         hotKey_->UnregisterHotKey(hotkeyId_);
     }
-    const shell::TAppConfig config = shell::AppConfig();
-    if (config.HotkeyEnabled) {
-        RegisterHotKey();
-    }
-    SetCheckInterval(config.CheckInterval);
-    i18n::SelectLanguage(config.Language);
+}
+
+void TMainForm::RetranslateWindows() {
     i18n::RetranslateComponent(this);
     for (QObject* window :
          std::initializer_list<QObject*>{formServers_, formSettings_, formAbout_, formUpdate_}) {

@@ -3,6 +3,7 @@
 #include "engine/CheckRun.h"
 #include "engine/CheckView.h"
 #include "engine/ServerList.h"
+#include "shell/app/StartUp.h"
 
 #include <QMainWindow>
 #include <QPixmap>
@@ -60,7 +61,7 @@ struct TMainFormOptions {
 // The main window `TMainForm`. Its creation runs the start-up sequence; it owns the server
 // list, the check timer, the HTTP client, the tray icon and the shell's state, and it is the
 // check run's view (every call of the run is carried out here on the user-interface thread).
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private IStartUpWindow {
     Q_OBJECT
 public:
     explicit TMainForm(TMainFormOptions options = {});
@@ -164,10 +165,20 @@ private:
     void setServerAfterInsert();
     void setServerAfterDelete();
     void ListChanged();
-    void SetCheckInterval(std::int32_t seconds);
-    void RegisterHotKey();
-    void PreserveUnreadableList();
-    [[noreturn]] void FatalStop(const std::string& text);
+    // What the start-up sequence and the settings' application do to this window.
+    void ShowNotice(const std::string& caption, const std::string& text) override;
+    [[noreturn]] void FatalStop(const std::string& text) override;
+    void SetCheckInterval(std::int32_t seconds) override;
+    void ArmCheckTimer() override;
+    void ShowModePicture() override;
+    void RegisterHotKey() override;
+    void UnregisterHotKey() override;
+    engine::TServerList& ServerList() override { return setServer; }
+    const std::string& ListPath() const override { return listPath_; }
+    void PreserveUnreadableList() override;
+    void DisableRecordActions() override;
+    void StartUpdateCheck() override;
+    void RetranslateWindows() override;
     engine::TCheckContext CheckContext();
     QAction* ServerAction(engine::TServerAction action) const;
 
