@@ -412,8 +412,10 @@ std::string FormatRegFile(const TRegFile& file) {
         }
         if (v.Type == REG_DWORD && v.Data.size() == 4) {
             out += "dword:";
-            AppendHex8(out, static_cast<std::uint32_t>(v.Data[0]) | (v.Data[1] << 8) |
-                                (v.Data[2] << 16) | (static_cast<std::uint32_t>(v.Data[3]) << 24));
+            AppendHex8(out, static_cast<std::uint32_t>(v.Data[0]) |
+                                (static_cast<std::uint32_t>(v.Data[1]) << 8) |
+                                (static_cast<std::uint32_t>(v.Data[2]) << 16) |
+                                (static_cast<std::uint32_t>(v.Data[3]) << 24));
             out += '\n';
             continue;
         }
