@@ -222,6 +222,7 @@ struct TIdHTTP::TImpl {
     mutable std::mutex Mutex;
     TCancelSignal CancelSignal; // outside the mutex: raised while a request holds it
     std::atomic<int> ConnectLimitMs{0};
+    std::atomic<bool> HttpsOn{false};
     THttpLimits Limits;
     TCookieStore Cookies{Limits.MaxCookies};
     TSocket Connection;
@@ -268,6 +269,14 @@ void TIdHTTP::SetConnectTimeout(int milliseconds) {
 
 int TIdHTTP::ConnectTimeout() const {
     return impl_->ConnectLimitMs.load();
+}
+
+void TIdHTTP::SetHttpsEnabled(bool on) {
+    impl_->HttpsOn.store(on);
+}
+
+bool TIdHTTP::HttpsEnabled() const {
+    return impl_->HttpsOn.load();
 }
 
 void TIdHTTP::SetLimits(const THttpLimits& limits) {

@@ -59,6 +59,12 @@ public:
     void SetConnectTimeout(int milliseconds);
     int ConnectTimeout() const;
 
+    // Whether https addresses are fetched (over TLS) instead of failing with
+    // "IOHandler value is not valid". Off by default; an opt-in of the settings key. May be
+    // set from any thread; it applies from the next request.
+    void SetHttpsEnabled(bool on);
+    bool HttpsEnabled() const;
+
     // The read bounds (tests shorten them).
     void SetLimits(const THttpLimits& limits);
     THttpLimits Limits() const;
