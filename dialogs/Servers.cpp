@@ -3,6 +3,7 @@
 #include "engine/ServerList.h"
 #include "i18n/Translate.h"
 #include "platform/IntConv.h"
+#include "shell/AppConfig.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -186,7 +187,8 @@ void TFormServers::buttonOKClick() {
         if (editName->text().isEmpty()) {
             errors += i18n::TranslateText("Enter server name") + "\r";
         }
-        if (!StartsWithHttp(editURL->text())) {
+        const bool https = shell::AppConfig().HttpsEnabled;
+        if (!shell::AcceptsAddress(editURL->text().toStdString(), https)) {
             errors += i18n::TranslateText("Enter valid URL") + "\r";
         }
         const auto timeout = platform::StrToInt(editTimeout->text().toStdString());

@@ -207,7 +207,9 @@ void TformSettings::checkboxLogEnabledClick() {
 void TformSettings::buttonSaveClick() {
     Guarded([this] {
         std::string errors;
-        if (checkboxVerifyEnabled->isChecked() && !StartsWithHttp(editVerifyURL->text())) {
+        if (checkboxVerifyEnabled->isChecked() &&
+            !shell::AcceptsAddress(editVerifyURL->text().toStdString(),
+                                   shell::AppConfig().HttpsEnabled)) {
             errors += i18n::TranslateText("Enter valid URL for verify") + "\r";
         }
         const std::string interval = editCheckInterval->text().toStdString();

@@ -207,6 +207,18 @@ bool ReadConfigFlag(const TRegistryKey* key, std::string_view name) {
     return *flag != 0;
 }
 
+bool ReadHttpsEnabled(const TRegistryKey* key) {
+    if (key == nullptr) {
+        return false;
+    }
+    const auto flag = key->QueryDword(kHttpsEnabled);
+    return flag && *flag != 0;
+}
+
+bool AcceptsAddress(std::string_view url, bool httpsEnabled) {
+    return url.starts_with("http://") || (httpsEnabled && url.starts_with("https://"));
+}
+
 std::int32_t ReadConfigNumber(const TRegistryKey* key, std::string_view name) {
     const std::string text = ReadConfigText(key, name);
     const auto number = platform::StrToInt(text);
@@ -234,6 +246,7 @@ void LoadConfig() {
         next.BalloonLevel = ReadConfigNumber(k, config::BalloonLevel);
         next.HotkeyEnabled = ReadConfigFlag(k, config::HotkeyEnabled);
         next.Language = ReadConfigText(k, config::Language);
+        next.HttpsEnabled = ReadHttpsEnabled(k);
     } catch (...) {
         // The values read before the failing one take effect.
         Publish(next);

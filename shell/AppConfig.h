@@ -24,6 +24,8 @@ struct TAppConfig {
     std::int32_t BalloonLevel = 0;
     bool HotkeyEnabled = false;
     std::string Language;
+    // Not one of the ten values: the opt-in of https addresses (see kHttpsEnabled).
+    bool HttpsEnabled = false;
 };
 
 // How a configuration value is kept in the key: texts as REG_SZ, numbers as REG_SZ holding a whole
@@ -57,6 +59,17 @@ inline constexpr std::array<const TConfigValue*, 10> kConfigSchema{
     &config::Version,       &config::CheckUpdate, &config::VerifyURL,  &config::VerifyEnabled,
     &config::CheckInterval, &config::LogFile,     &config::LogEnabled, &config::BalloonLevel,
     &config::HotkeyEnabled, &config::Language};
+
+// The opt-in of https addresses, kept in the same key but outside the ten: the defaults never
+// write it, the settings dialog neither shows nor writes it (a save keeps it), and LoadConfig
+// reads it after the ten without ever failing on it. Only a 4-byte REG_DWORD other than 0 turns
+// it on; a missing value or any other type leaves it off, so older keys behave as before.
+inline constexpr char kHttpsEnabled[] = "HttpsEnabled";
+bool ReadHttpsEnabled(const platform::TRegistryKey* key);
+
+// Whether the server editor and the settings dialog take `url` as an address: it begins exactly
+// (letter case included) with "http://", or with "https://" when `httpsEnabled`.
+bool AcceptsAddress(std::string_view url, bool httpsEnabled);
 
 // Stores a value as its kind says (`text` for texts and numbers, `on` for flags); false when the
 // key cannot be written (its LastError() says why).

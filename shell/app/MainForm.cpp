@@ -623,6 +623,10 @@ void TMainForm::ApplySettings() {
     gui::ApplySettings(*this);
 }
 
+void TMainForm::SetHttpsEnabled(bool on) {
+    IdHTTP->SetHttpsEnabled(on);
+}
+
 void TMainForm::UnregisterHotKey() {
     if (hotkeyId_ > 0) {
         hotKey_->UnregisterHotKey(hotkeyId_);

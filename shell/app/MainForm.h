@@ -179,6 +179,7 @@ private:
     void DisableRecordActions() override;
     void StartUpdateCheck() override;
     void RetranslateWindows() override;
+    void SetHttpsEnabled(bool on) override;
     engine::TCheckContext CheckContext();
     QAction* ServerAction(engine::TServerAction action) const;
 

@@ -52,6 +52,7 @@ void StartUp(IStartUpWindow& window) {
     const shell::TAppConfig config = shell::AppConfig();
     i18n::SelectLanguage(config.Language);
     window.SetCheckInterval(config.CheckInterval);
+    window.SetHttpsEnabled(config.HttpsEnabled);
     window.ArmCheckTimer();
     window.ShowModePicture();
     shell::CreateLogFileObject(config.LogFile);
@@ -114,6 +115,7 @@ void ApplySettings(IStartUpWindow& window) {
         window.RegisterHotKey();
     }
     window.SetCheckInterval(config.CheckInterval);
+    window.SetHttpsEnabled(config.HttpsEnabled);
     i18n::SelectLanguage(config.Language);
     window.RetranslateWindows();
 }

@@ -32,16 +32,20 @@ public:
     virtual void StartUpdateCheck() = 0;
     // The main window and the four others in the selected language.
     virtual void RetranslateWindows() = 0;
+    // Whether the check run's client fetches https addresses (the update check's client is
+    // not affected).
+    virtual void SetHttpsEnabled(bool on) = 0;
 };
 
 // The start-up sequence, in its order: the configuration (the defaults and their notice when
-// there is none), the language, the check timer, the mode picture, the log, the hot key, the
-// server list (a new one with the vendor's record and its notice when it cannot be read), its
-// "Waiting..." state, and the update check. A step that cannot go on ends the program through
-// FatalStop; any other error ends the sequence at that step.
+// there is none), the language, the check timer and the run client's https switch, the mode
+// picture, the log, the hot key, the server list (a new one with the vendor's record and its notice
+// when it cannot be read), its "Waiting..." state, and the update check. A step that cannot go on
+// ends the program through FatalStop; any other error ends the sequence at that step.
 void StartUp(IStartUpWindow& window);
 
-// Carries out the saved settings: the hot key, the check interval and the language.
+// Carries out the saved settings: the hot key, the check interval, the language and the https
+// switch of the check run's client.
 void ApplySettings(IStartUpWindow& window);
 
 } // namespace qrv::gui

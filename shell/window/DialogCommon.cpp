@@ -93,10 +93,6 @@ QString Tr(std::string_view text) {
     return QString::fromStdString(i18n::TranslateText(text));
 }
 
-bool StartsWithHttp(const QString& text) {
-    return text.startsWith(QLatin1String("http://"), Qt::CaseSensitive);
-}
-
 void ShowFormError(QWidget* owner, const std::string& errors) {
     ShowMessageBox(owner, i18n::TranslateText("Form error"),
                    i18n::TranslateText("Correct the following errors:") + "\r" + errors,

@@ -51,9 +51,6 @@ private:
 // The catalogue text of `text` as a QString.
 QString Tr(std::string_view text);
 
-// True when the first seven characters are exactly "http://".
-bool StartsWithHttp(const QString& text);
-
 // The "Form error" box owned by `owner`: "Correct the following errors:", CR, then `errors`
 // (each message already followed by its CR); warning icon, one OK button.
 void ShowFormError(QWidget* owner, const std::string& errors);
