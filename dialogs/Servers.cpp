@@ -145,6 +145,7 @@ void TFormServers::PrepareAdd() {
         if (mainForm_ != nullptr) {
             mainForm_->setEnabled(false);
         }
+        FocusName();
         show();
     });
 }
@@ -169,6 +170,7 @@ void TFormServers::PrepareEdit() {
         checkboxResponse->setChecked(setServer_.AsBoolean(TField::ResponseEnabled));
         checkboxResponseClick();
 
+        FocusName();
         show();
     });
 }
@@ -237,6 +239,13 @@ void TFormServers::buttonOKClick() {
 
 void TFormServers::buttonCancelClick() {
     Guarded([this] { Resume(); });
+}
+
+void TFormServers::FocusName() {
+    // The editor is only hidden between openings, and a hidden window keeps its focus: after a
+    // click on OK the next opening would start on OK, where the first space typed presses it.
+    editName->setFocus(Qt::OtherFocusReason);
+    editName->selectAll();
 }
 
 void TFormServers::Resume() {

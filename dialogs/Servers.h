@@ -64,6 +64,9 @@ public:
 
 private:
     void SetCaption(const std::string& text);
+    // Every opening starts in the name field with its text selected, whatever had the focus
+    // when the editor was last left.
+    void FocusName();
     void Resume();
 
     qrv::engine::TServerList& setServer_;

@@ -312,5 +312,43 @@ TEST_F(ServerEditor, AnEmptyTimeoutFailsWithItsBoxClearedUntilTheUserTicksAndFil
     EXPECT_TRUE(list.AsBoolean(TField::TimeoutEnabled));
 }
 
+// The editor is hidden, not destroyed, between openings: whatever had the focus when it was left
+// (OK after a click on it) must not have it at the next opening, or typing presses it.
+TEST_F(ServerEditor, EachOpeningStartsInTheNameFieldWithItsTextSelected) {
+    Add({"Alpha", "OK", "Fine", "http://a.example/", true, 5, 300, true, "", false});
+    for (const bool add : {true, false}) {
+        for (QPushButton* leave : {form->buttonOK, form->buttonCancel}) {
+            SCOPED_TRACE(std::string(add ? "add" : "edit") + " after " +
+                         leave->objectName().toStdString());
+            list.First();
+            form->PrepareEdit();
+            leave->setFocus(Qt::MouseFocusReason); // where a click leaves it
+            leave->click();
+            ExpectResumed();
+            ASSERT_EQ(form->focusWidget(), leave);
+            mainForm.activateWindow(); // back to the main window, as after a real editor
+            ASSERT_TRUE(WaitFor([&] { return mainForm.isActiveWindow(); }, 5000));
+
+            list.First();
+            add ? form->PrepareAdd() : form->PrepareEdit();
+            form->activateWindow();
+            ASSERT_TRUE(WaitFor([&] { return form->isActiveWindow(); }, 5000));
+            ASSERT_EQ(QApplication::focusWidget(), form->editName);
+            EXPECT_EQ(form->editName->selectedText(), form->editName->text());
+            // A space typed now replaces the name; it presses nothing.
+            QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+            QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier,
+                              QStringLiteral(" "));
+            QApplication::sendEvent(QApplication::focusWidget(), &space);
+            QApplication::sendEvent(QApplication::focusWidget(), &spaceUp);
+            EXPECT_EQ(form->editName->text(), QStringLiteral(" "));
+            ExpectHeld();
+            form->buttonCancel->click();
+            EXPECT_EQ(list.RecordCount(), 1);
+        }
+    }
+    EXPECT_TRUE(TakeShown().empty());
+}
+
 } // namespace
 } // namespace qrv::test

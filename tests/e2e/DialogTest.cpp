@@ -59,12 +59,26 @@ TEST_F(E2eTest, ServerEditorAddsAServerThatTheSavedListKeeps) {
     ASSERT_TRUE(X().Click(editor, kButtonX, 293)); // OK
     ASSERT_TRUE(WaitUntil([&] { return !X().WindowVisible("^Add new server$"); }, 15000));
 
+    // Opened again, the editor starts in the name field with its text selected, although the
+    // click left the focus on OK: what is typed replaces the name and a space presses nothing.
+    ASSERT_TRUE(X().Keys(window, {"ctrl+n"}));
+    const unsigned long again = X().WaitForWindow("^Add new server$");
+    ASSERT_NE(again, 0u);
+    ASSERT_TRUE(X().Type(again, "My server"));
+    EXPECT_FALSE(WaitUntil([&] { return !X().WindowVisible("^Add new server$"); }, 1000))
+        << "typing pressed a button";
+    ASSERT_TRUE(X().Click(again, kButtonX, 293)); // OK
+    ASSERT_TRUE(WaitUntil([&] { return !X().WindowVisible("^Add new server$"); }, 15000));
+
     // Application > Quit through its short-cut; the list is saved on the way out.
     ASSERT_TRUE(X().Keys(window, {"ctrl+q"}));
     ASSERT_EQ(program.WaitExit(20000), 0);
     // The list keeps its rows in name order, so the new one is looked up by its name.
     const std::vector<TSavedServer> servers = ReadServerList(App().ListFile());
-    ASSERT_EQ(servers.size(), 2u) << ReadFile(App().ListFile());
+    ASSERT_EQ(servers.size(), 3u) << ReadFile(App().ListFile());
+    EXPECT_TRUE(std::any_of(servers.begin(), servers.end(), [](const TSavedServer& s) {
+        return s.Name == "My server";
+    })) << ReadFile(App().ListFile());
     const auto added = std::find_if(servers.begin(), servers.end(),
                                     [](const TSavedServer& s) { return s.Name == "Shop front"; });
     ASSERT_NE(added, servers.end()) << ReadFile(App().ListFile());

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include <atomic>
 
@@ -144,6 +145,44 @@ TEST_F(MainWindowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, "Do you wish to delete  %s 100%?");
+}
+
+// Keys typed into the editor go where the keyboard focus is, as a user's do. The editor is only
+// hidden between openings: it must not come back with the focus on the button last clicked.
+TEST_F(MainWindowTest, EachOpeningOfTheEditorTakesTypingIntoTheNameField) {
+    WriteConfig();
+    WriteList({{"alpha"}});
+    gui::TMainForm& form = Start();
+    gui::TFormServers& editor = Program().FormServers();
+    const auto openAndType = [&](const char* typed) {
+        form.actionServerAdd->trigger();
+        editor.activateWindow();
+        if (!QTest::qWaitForWindowActive(&editor)) {
+            return false;
+        }
+        QTest::keyClicks(nullptr, QString::fromLatin1(typed));
+        return true;
+    };
+
+    ASSERT_TRUE(openAndType("first"));
+    QTest::mouseClick(editor.buttonOK, Qt::LeftButton); // the focus stays on OK
+    ASSERT_FALSE(editor.isVisible());
+    ASSERT_EQ(ListRows(),
+              (std::vector<std::string>{"alpha||Waiting...|-1|on", "first||Waiting...|-1|on"}));
+    for (QPushButton* leave : {editor.buttonOK, editor.buttonCancel}) {
+        SCOPED_TRACE(leave->objectName().toStdString());
+        const int before = form.setServer.RecordCount();
+        ASSERT_TRUE(openAndType("My server"));
+        EXPECT_EQ(editor.editName->text(), QStringLiteral("My server"));
+        EXPECT_TRUE(editor.isVisible()) << "a key pressed a button";
+        EXPECT_EQ(form.setServer.RecordCount(), before);
+        editor.editName->setText(QStringLiteral("second"));
+        QTest::mouseClick(leave, Qt::LeftButton);
+        ASSERT_FALSE(editor.isVisible());
+    }
+    EXPECT_EQ(ListRows(),
+              (std::vector<std::string>{"alpha||Waiting...|-1|on", "first||Waiting...|-1|on",
+                                        "second||Waiting...|-1|on"}));
 }
 
 TEST_F(MainWindowTest, ShowAndHideAreExclusiveAndToggle) {
