@@ -3,16 +3,13 @@
 #include "platform/CodePage.h"
 #include "platform/qt/DesktopNotifier.h"
 #include "platform/qt/StatusNotifierItem.h"
+#include "shell/app/TrayBalloon.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QScreen>
 #include <QString>
 #include <QStyle>
 #include <QSystemTrayIcon>
@@ -44,84 +41,6 @@ std::string ApplicationTitle(const std::string& executablePath) {
     const QString title = text.left(1) + text.mid(1).toLower();
     return std::string(platform::Utf8Prefix(title.toStdString(), kTrayHintMax));
 }
-
-// The balloon of a tray icon in an XEmbed notification area. Qt draws such balloons in a new
-// window for every message and never gives all of that window's memory back (about 3 kB a
-// balloon with Qt 6.4), so a station that shows balloons every run grew for as long as it ran.
-// This one window is made once and reused: a new balloon replaces the old one in place.
-class TTrayIcon::TBalloonWindow : public QWidget {
-public:
-    TBalloonWindow()
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-        setObjectName(QStringLiteral("TrayBalloon"));
-        setAttribute(Qt::WA_ShowWithoutActivating);
-        auto* row = new QHBoxLayout(this);
-        picture_ = new QLabel(this);
-        picture_->setAlignment(Qt::AlignTop);
-        auto* texts = new QVBoxLayout;
-        title_ = new QLabel(this);
-        QFont bold = title_->font();
-        bold.setBold(true);
-        title_->setFont(bold);
-        text_ = new QLabel(this);
-        text_->setWordWrap(true);
-        text_->setMaximumWidth(320);
-        for (QLabel* label : {title_, text_}) {
-            label->setTextFormat(Qt::PlainText); // server names are no markup
-        }
-        texts->addWidget(title_);
-        texts->addWidget(text_);
-        row->addWidget(picture_);
-        row->addLayout(texts);
-        timer_.setSingleShot(true);
-        connect(&timer_, &QTimer::timeout, this, &QWidget::hide);
-    }
-
-    void Show(const QString& title, const QString& text, QStyle::StandardPixmap kind, bool picture,
-              int timeoutMs, const QRect& anchor) {
-        title_->setText(title);
-        title_->setVisible(!title.isEmpty());
-        text_->setText(text);
-        picture_->setVisible(picture);
-        if (picture) {
-            picture_->setPixmap(style()->standardIcon(kind).pixmap(32, 32));
-        }
-        adjustSize();
-        Place(anchor);
-        show();
-        raise();
-        timer_.start(timeoutMs);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override {
-        // A click dismisses the balloon, as the notification area's own do.
-        timer_.stop();
-        hide();
-        event->accept();
-    }
-
-private:
-    // Beside the tray icon, inside the screen: above an icon in the lower half, else below.
-    void Place(const QRect& anchor) {
-        const QScreen* screen = QGuiApplication::screenAt(anchor.center());
-        const QRect area = screen != nullptr
-                               ? screen->availableGeometry()
-                               : QGuiApplication::primaryScreen()->availableGeometry();
-        QPoint at(anchor.right() - width(), anchor.bottom() + 4);
-        if (anchor.center().y() > area.center().y()) {
-            at.setY(anchor.top() - height() - 4);
-        }
-        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));
-        at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - height())));
-        move(at);
-    }
-
-    QLabel* picture_ = nullptr;
-    QLabel* title_ = nullptr;
-    QLabel* text_ = nullptr;
-    QTimer timer_;
-};
 
 // The tray menu where the host draws none and the platform cannot open a menu at a point of the
 // screen (Wayland places only windows): a small window of the menu's commands instead.
@@ -323,7 +242,7 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
     const QRect anchor = xembed ? icon_->geometry() : QRect();
     if (anchor.isValid()) {
         if (!balloonWindow_) {
-            balloonWindow_ = std::make_unique<TBalloonWindow>();
+            balloonWindow_ = std::make_unique<TTrayBalloon>();
         }
         const QStyle::StandardPixmap kinds[] = {
             QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxInformation,

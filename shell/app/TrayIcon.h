@@ -23,6 +23,8 @@ class TStatusNotifierItem;
 
 namespace qrv::gui {
 
+class TTrayBalloon;
+
 // The notification-area limits, in characters.
 inline constexpr int kTrayHintMax = 127;
 inline constexpr int kBalloonTitleMax = 63;
@@ -76,7 +78,6 @@ Q_SIGNALS:
     void DoubleClicked();
 
 private:
-    class TBalloonWindow;
     class TMenuWindow;
 
     void MakeXEmbedIcon();
@@ -89,7 +90,7 @@ private:
     platform::TStatusNotifierItem* sni_ = nullptr;
     platform::TDesktopNotifier* notifier_ = nullptr;
     QMenu* menu_ = nullptr;
-    std::unique_ptr<TBalloonWindow> balloonWindow_;
+    std::unique_ptr<TTrayBalloon> balloonWindow_;
     std::unique_ptr<TMenuWindow> menuWindow_;
     int imageIndex_ = 0;
     std::string hint_;
