@@ -17,6 +17,39 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 } // namespace
 
+QString NoticeIcon(TNoticeKind kind) {
+    // Names of the freedesktop icon naming scheme, present in every icon theme: the servers
+    // draw the notification's icon from this name, so the kind shows as the balloon's does.
+    // The program itself is still named by the application name and the desktop entry.
+    switch (kind) {
+    case TNoticeKind::Info:
+        return QStringLiteral("dialog-information");
+    case TNoticeKind::Warning:
+        return QStringLiteral("dialog-warning");
+    case TNoticeKind::Error:
+        return QStringLiteral("dialog-error");
+    case TNoticeKind::None:
+        break;
+    }
+    return QString::fromLatin1(kDesktopEntryName);
+}
+
+QString NoticeCategory(TNoticeKind kind) {
+    // The only warning is the offline one (the station lost its connection); errors are
+    // servers that failed to answer as expected.
+    switch (kind) {
+    case TNoticeKind::Info:
+        return QStringLiteral("network");
+    case TNoticeKind::Warning:
+        return QStringLiteral("network.disconnected");
+    case TNoticeKind::Error:
+        return QStringLiteral("network.error");
+    case TNoticeKind::None:
+        break;
+    }
+    return {};
+}
+
 TDesktopNotifier::TDesktopNotifier(QObject* parent)
     : QObject(parent), connected_(QDBusConnection::sessionBus().isConnected()) {}
 
@@ -71,16 +104,13 @@ void TDesktopNotifier::SendNotice() {
     // Normal urgency throughout: a critical notice would stay until dismissed, and a monitor's
     // notices are news, not alarms that must be acknowledged.
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(1));
-    if (notice.Kind != TNoticeKind::None) {
-        hints.insert(QStringLiteral("category"), notice.Kind == TNoticeKind::Info
-                                                     ? QStringLiteral("network")
-                                                     : QStringLiteral("network.error"));
+    if (const QString category = NoticeCategory(notice.Kind); !category.isEmpty()) {
+        hints.insert(QStringLiteral("category"), category);
     }
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << QString::fromLatin1(kDesktopAppName) << lastId_
-         << QString::fromLatin1(kDesktopEntryName) << notice.Title << body << QStringList() << hints
-         << notice.TimeoutMs;
+    call << QString::fromLatin1(kDesktopAppName) << lastId_ << NoticeIcon(notice.Kind)
+         << notice.Title << body << QStringList() << hints << notice.TimeoutMs;
     auto* watcher =
         new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -11,10 +11,16 @@ namespace qrv::platform {
 // What a balloon's icon kind becomes on the desktop.
 enum class TNoticeKind { None, Info, Warning, Error };
 
+// The notification's icon for a kind (an icon name of the desktop's theme), and its
+// `category` hint (empty: none).
+QString NoticeIcon(TNoticeKind kind);
+QString NoticeCategory(TNoticeKind kind);
+
 // Balloons as freedesktop desktop notifications (org.freedesktop.Notifications on the session
 // bus), for a status-notifier tray or no tray at all. Each notice replaces the one before, as a
-// balloon replaces the last balloon, and carries the program's name, icon and desktop entry so
-// that the desktop groups it with the program. Without a session bus it does nothing.
+// balloon replaces the last balloon, and carries the program's name and desktop entry so that
+// the desktop groups it with the program, and an icon and category after its kind. Without a
+// session bus it does nothing.
 class TDesktopNotifier : public QObject {
     Q_OBJECT
 public:

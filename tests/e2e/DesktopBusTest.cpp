@@ -139,7 +139,9 @@ TEST_F(DesktopBusTest, StatusNotifierItemShowsEachOutcomeAndTogglesTheWindow) {
     const TFields& first = notices[0];
     EXPECT_EQ(first.at("app"), "Quorvane");
     EXPECT_EQ(first.at("replaces"), "0");
-    EXPECT_EQ(first.at("icon"), "example.ostrelle.Quorvane");
+    // The balloon's icon kind: an error for a server that failed.
+    EXPECT_EQ(first.at("icon"), "dialog-error");
+    EXPECT_EQ(first.at("category"), "network.error");
     EXPECT_EQ(first.at("desktop-entry"), "example.ostrelle.Quorvane");
     EXPECT_EQ(first.at("summary"), "Load error");
     EXPECT_EQ(first.at("body"), "Unable to load 'a&amp;b &lt;i&gt;'");
@@ -157,7 +159,12 @@ TEST_F(DesktopBusTest, StatusNotifierItemShowsEachOutcomeAndTogglesTheWindow) {
         },
         30000))
         << bus.Peer("Notices");
-    EXPECT_EQ(Notices(bus).back().at("replaces"), first.at("id"));
+    const TFields offline = Notices(bus).back();
+    EXPECT_EQ(offline.at("replaces"), first.at("id"));
+    // A warning for the station that went offline, not the servers' error.
+    EXPECT_EQ(offline.at("icon"), "dialog-warning");
+    EXPECT_EQ(offline.at("category"), "network.disconnected");
+    EXPECT_EQ(offline.at("urgency"), "1");
 
     // A click on the icon hides the window, the next one brings it back.
     EXPECT_EQ(bus.Peer("Activate"), "ok");

@@ -110,7 +110,9 @@ public Q_SLOTS:
                        .arg(hints.value(QStringLiteral("desktop-entry")).toString())
                        .arg(hints.value(QStringLiteral("urgency")).toInt())
                        .arg(timeout)
-                       .arg(id));
+                       .arg(id) +
+                   QStringLiteral("|category=") +
+                   hints.value(QStringLiteral("category")).toString());
         return id;
     }
     void CloseNotification(uint) {}
