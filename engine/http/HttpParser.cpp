@@ -1,6 +1,7 @@
 #include "engine/http/HttpParser.h"
 
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 
 #include "platform/IntConv.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kBadStatus = "Invalid HTTP answer: bad status line.";
 constexpr const char* kNoColon = "Invalid HTTP answer: header line without a colon.";
+constexpr const char* kFoldFirst = "Invalid HTTP answer: folded line before the first header.";
 constexpr const char* kLineTooLong = "Invalid HTTP answer: line too long.";
 constexpr const char* kHeadTooLarge = "Invalid HTTP answer: header too large.";
 constexpr const char* kBadLength = "Invalid HTTP answer: bad Content-Length.";
@@ -26,6 +28,17 @@ constexpr const char* kClosed = "Connection Closed Gracefully.";
 
 // Chunk sizes above this are refused rather than risking overflow in later arithmetic.
 constexpr std::uint64_t kMaxChunkSize = std::uint64_t{1} << 60;
+
+bool IsUtf8(std::string_view text) {
+    std::size_t pos = 0;
+    char32_t c = 0;
+    while (pos < text.size()) {
+        if (!platform::NextUtf8(text, pos, c)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -227,7 +240,9 @@ void THttpResponseParser::OnStatusLine() {
         Fail(TFailure::Malformed, kBadStatus);
         return;
     }
-    statusLine_ = line_;
+    // The line becomes a failure's message, shown and stored as text: UTF-8 as it is, any
+    // other bytes one character each (as a body without a charset), so none is lost.
+    statusLine_ = IsUtf8(line_) ? line_ : platform::Latin1ToUtf8(line_);
     versionMajor_ = line[5] - '0';
     versionMinor_ = line[7] - '0';
     statusCode_ = (line[code] - '0') * 100 + (line[code + 1] - '0') * 10 + (line[code + 2] - '0');
@@ -241,8 +256,11 @@ void THttpResponseParser::OnHeaderLine() {
     }
     if (line_[0] == ' ' || line_[0] == '\t') {
         // An old-style continuation of the previous header's value.
-        if (headers_.empty()) {
-            Fail(TFailure::Malformed, kNoColon);
+        if (headers_.empty() && !skippedLast_) {
+            Fail(TFailure::Malformed, kFoldFirst);
+            return;
+        }
+        if (skippedLast_) {
             return;
         }
         const std::string_view more = TrimBlanks(line_);
@@ -261,8 +279,10 @@ void THttpResponseParser::OnHeaderLine() {
         return;
     }
     const std::string_view name = TrimBlanks(std::string_view(line_).substr(0, colon));
-    if (name.empty()) {
-        Fail(TFailure::Malformed, kNoColon);
+    // A line without a name (": value") means nothing; it is skipped, folds and all, as
+    // curl and browsers do, rather than failing a page that is up.
+    skippedLast_ = name.empty();
+    if (skippedLast_) {
         return;
     }
     if (headers_.size() >= limits_.MaxHeaderCount) {
@@ -354,11 +374,12 @@ void THttpResponseParser::OnChunkSize() {
         if (digit < 0) {
             break;
         }
-        size = size * 16 + static_cast<std::uint64_t>(digit);
-        if (size > kMaxChunkSize) {
+        // Checked before the step, which would wrap past 2^64 one digit later.
+        if (size > (kMaxChunkSize - static_cast<std::uint64_t>(digit)) / 16) {
             Fail(TFailure::Malformed, kBadChunk);
             return;
         }
+        size = size * 16 + static_cast<std::uint64_t>(digit);
     }
     const std::string_view after = TrimBlanks(line.substr(i));
     if (i == 0 || (!after.empty() && after[0] != ';')) {
@@ -388,6 +409,7 @@ void THttpResponseParser::ResetHead() {
     versionMajor_ = 0;
     versionMinor_ = 0;
     headers_.clear();
+    skippedLast_ = false;
 }
 
 std::string THttpResponseParser::Header(std::string_view name) const {

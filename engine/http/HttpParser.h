@@ -53,6 +53,7 @@ public:
     bool HeadComplete() const { return headComplete_; }
     // True once any byte of an answer has arrived.
     bool AnyBytes() const { return anyBytes_; }
+    // The status line as text: UTF-8 as received, other bytes one character each.
     const std::string& StatusLine() const { return statusLine_; }
     int StatusCode() const { return statusCode_; }
     int VersionMajor() const { return versionMajor_; }
@@ -117,6 +118,7 @@ private:
     int versionMajor_ = 0;
     int versionMinor_ = 0;
     THttpHeaders headers_;
+    bool skippedLast_ = false; // the last header line was skipped (no name)
     TBodyMode bodyMode_ = TBodyMode::None;
     std::uint64_t remaining_ = 0;
     std::string body_;

@@ -1,11 +1,13 @@
 #include "engine/http/HttpUrl.h"
 
 #include "platform/AsciiText.h"
+#include "platform/CodePage.h"
 
 #include "platform/Error.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <vector>
 
 namespace qrv::engine {
@@ -47,16 +49,17 @@ int DefaultPort(const std::string& scheme) {
     return 80;
 }
 
-// Percent-encodes only what would break the request line: control bytes (CR and LF could
-// add a header) and the space. Everything else goes out as the address has it; existing
-// escapes stay as they are.
+// Percent-encodes what may not stand in a request line: control bytes (CR and LF could add
+// a header), the space, and every byte above 127, so that an address typed with letters
+// beyond ASCII goes out as its UTF-8 bytes escaped (/caf%C3%A9), as browsers send it.
+// Printable ASCII goes out as the address has it; existing escapes stay as they are.
 std::string EncodeTarget(std::string_view target) {
     static const char* const kHex = "0123456789ABCDEF";
     std::string out;
     out.reserve(target.size());
     for (const char ch : target) {
         const auto c = static_cast<unsigned char>(ch);
-        const bool bad = c <= ' ' || c == 0x7F;
+        const bool bad = c <= ' ' || c >= 0x7F;
         if (bad) {
             out += '%';
             out += kHex[c >> 4];
@@ -77,6 +80,162 @@ bool ValidRegName(std::string_view host) {
         }
     }
     return true;
+}
+
+// Lower case for the letters that host names beyond ASCII mostly use (Latin, Greek,
+// Cyrillic), so that "Příklad" and "příklad" give the same ASCII form.
+char32_t LowerLetter(char32_t c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+        (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) || (c >= 0x410 && c <= 0x42F)) {
+        return c + 0x20;
+    }
+    if (c >= 0x400 && c <= 0x40F) {
+        return c + 0x50;
+    }
+    if (c == 0x178) {
+        return 0xFF;
+    }
+    const bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((evenUpper && c % 2 == 0) || (oddUpper && c % 2 == 1)) {
+        return c + 1;
+    }
+    return c;
+}
+
+// Spaces, controls and non-characters cannot stand in a host name in any form.
+bool ForbiddenInHost(char32_t c) {
+    return c < 0xA1 || c == 0x1680 || (c >= 0x2000 && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202F) || c == 0x205F || c == 0x3000 || c == 0xFEFF || c >= 0xFFF0;
+}
+
+char PunycodeDigit(std::uint32_t d) {
+    return static_cast<char>(d < 26 ? 'a' + d : '0' + (d - 26));
+}
+
+// The bootstring encoding of one label with its own parameters for host names.
+bool AppendPunycode(const std::u32string& label, std::string& out) {
+    constexpr std::uint32_t kBase = 36;
+    constexpr std::uint32_t kTMin = 1;
+    constexpr std::uint32_t kTMax = 26;
+    constexpr std::uint32_t kSkew = 38;
+    constexpr std::uint32_t kDamp = 700;
+    constexpr std::uint32_t kMaxDelta = 0xFFFFFFFFu;
+    const auto adapt = [](std::uint32_t delta, std::uint32_t points, bool first) {
+        delta = first ? delta / kDamp : delta / 2;
+        delta += delta / points;
+        std::uint32_t k = 0;
+        while (delta > ((kBase - kTMin) * kTMax) / 2) {
+            delta /= kBase - kTMin;
+            k += kBase;
+        }
+        return k + (kBase - kTMin + 1) * delta / (delta + kSkew);
+    };
+    std::uint32_t basic = 0;
+    for (const char32_t c : label) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++basic;
+        }
+    }
+    if (basic > 0) {
+        out += '-';
+    }
+    const auto total = static_cast<std::uint32_t>(label.size());
+    std::uint32_t n = 0x80;
+    std::uint32_t delta = 0;
+    std::uint32_t bias = 72;
+    for (std::uint32_t handled = basic; handled < total;) {
+        std::uint32_t next = 0x10FFFF;
+        for (const char32_t c : label) {
+            if (c >= n && c < next) {
+                next = c;
+            }
+        }
+        if (next - n > (kMaxDelta - delta) / (handled + 1)) {
+            return false;
+        }
+        delta += (next - n) * (handled + 1);
+        n = next;
+        for (const char32_t c : label) {
+            if (c < n && ++delta == 0) {
+                return false;
+            }
+            if (c != n) {
+                continue;
+            }
+            std::uint32_t q = delta;
+            for (std::uint32_t k = kBase;; k += kBase) {
+                const std::uint32_t t = k <= bias ? kTMin : k >= bias + kTMax ? kTMax : k - bias;
+                if (q < t) {
+                    break;
+                }
+                out += PunycodeDigit(t + (q - t) % (kBase - t));
+                q = (q - t) / (kBase - t);
+            }
+            out += PunycodeDigit(q);
+            bias = adapt(delta, handled + 1, handled == basic);
+            delta = 0;
+            ++handled;
+        }
+        ++delta;
+        ++n;
+    }
+    return true;
+}
+
+// A host name with letters beyond ASCII in the ASCII form that name servers know
+// ("příklad.cz" -> "xn--pklad-zsa96e.cz"): each such label lowered and bootstring-encoded
+// behind "xn--"; ASCII labels stay as written. The ideographic full stops separate labels as
+// the dot does. False for text that is not UTF-8 or holds a space or control.
+bool HostToAscii(std::string_view host, std::string& out) {
+    constexpr std::size_t kMaxLabel = 63;
+    std::u32string label;
+    bool wide = false;
+    const auto flush = [&] {
+        if (wide) {
+            for (char32_t& c : label) {
+                c = LowerLetter(c);
+            }
+            out += "xn--";
+            if (!AppendPunycode(label, out)) {
+                return false;
+            }
+        } else {
+            for (const char32_t c : label) {
+                out += static_cast<char>(c);
+            }
+        }
+        label.clear();
+        wide = false;
+        return true;
+    };
+    std::size_t pos = 0;
+    while (pos < host.size()) {
+        char32_t c = 0;
+        if (!platform::NextUtf8(host, pos, c)) {
+            return false;
+        }
+        if (c == '.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61) {
+            if (!flush()) {
+                return false;
+            }
+            out += '.';
+            continue;
+        }
+        if (c >= 0x80) {
+            if (ForbiddenInHost(c)) {
+                return false;
+            }
+            wide = true;
+        }
+        // No name server takes a longer label; the bound also keeps the encoding's work small.
+        if (label.size() == kMaxLabel) {
+            return false;
+        }
+        label += c;
+    }
+    return flush();
 }
 
 bool ValidIpv6Literal(std::string_view host) {
@@ -192,6 +351,7 @@ THttpUrl ParseHttpUrl(std::string_view url) {
 
     std::string_view host;
     std::string_view port;
+    std::string asciiHost; // a host name beyond ASCII, in the form that is sent
     if (!authority.empty() && authority[0] == '[') {
         const std::size_t close = authority.find(']');
         if (close == std::string_view::npos) {
@@ -214,6 +374,13 @@ THttpUrl ParseHttpUrl(std::string_view url) {
         host = authority.substr(0, colon);
         if (colon != std::string_view::npos) {
             port = authority.substr(colon + 1);
+        }
+        if (std::any_of(host.begin(), host.end(),
+                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            if (!HostToAscii(host, asciiHost)) {
+                Invalid(url);
+            }
+            host = asciiHost;
         }
         if (!ValidRegName(host)) {
             Invalid(url);

@@ -23,7 +23,9 @@ struct THttpUrl {
 
 // Splits an absolute address. An address without a scheme is taken as http. Characters
 // that may not stand in a request line (controls, spaces, bytes above 127, ...) are
-// percent-encoded in the target. Throws qrv::Error for an address it cannot use.
+// percent-encoded in the target, byte by byte. A host name with letters beyond ASCII is
+// kept in its ASCII form ("xn--..."), the one resolved and sent in Host. Throws
+// qrv::Error for an address it cannot use.
 THttpUrl ParseHttpUrl(std::string_view url);
 
 // Resolves a reference (a redirect's Location) against the address it came from,

@@ -99,6 +99,17 @@ TEST(HttpParser, AnswersParseAlikeHoweverTheyAreSplit) {
          TState::Complete, 200, "ab", false},
         {"head cut", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", true, TState::Failed, 200, "",
          false},
+        {"empty header name", "HTTP/1.1 200 OK\r\n: v\r\nContent-Length: 2\r\n\r\nab", false,
+         TState::Complete, 200, "ab", true},
+        {"bare colon", "HTTP/1.1 200 OK\r\n:\r\n \t:\r\nContent-Length: 1\r\n\r\nz", false,
+         TState::Complete, 200, "z", true},
+        {"chunk of 2^60 waits",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000000000000000\r\nabc", false,
+         TState::NeedMore, 200, "abc", false},
+        {"chunk size with leading zeros",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n000000000000000000003\r\nabc\r\n"
+         "0\r\n\r\n",
+         false, TState::Complete, 200, "abc", true},
         {"nothing", "", true, TState::Failed, 0, "", false},
     };
     for (const auto& row : rows) {
@@ -120,13 +131,15 @@ TEST(HttpParser, AnswersParseAlikeHoweverTheyAreSplit) {
 TEST(HttpParser, HeadIsReadWithItsLines) {
     THttpResponseParser parser;
     parser.Feed("HTTP/1.1 404 Not  Found \r\nSet-Cookie: a=1\r\nset-cookie:b=2\r\n"
-                "X-Fold: one\r\n\t two\r\nEmpty:\r\n\r\n");
+                "X-Fold: one\r\n\t two\r\nEmpty:\r\n: nameless\r\n\tfolded too\r\n\r\n");
     EXPECT_TRUE(parser.HeadComplete());
     EXPECT_EQ(parser.StatusLine(), "HTTP/1.1 404 Not  Found ");
     EXPECT_EQ(parser.StatusCode(), 404);
     EXPECT_EQ(parser.HeaderValues("SET-COOKIE"), (std::vector<std::string>{"a=1", "b=2"}));
     EXPECT_EQ(parser.Header("x-fold"), "one two");
     EXPECT_TRUE(parser.HasHeader("Empty"));
+    EXPECT_EQ(parser.Header("Empty"), ""); // the ignored line's fold goes with it
+    EXPECT_EQ(parser.Headers().size(), 4u);
     EXPECT_FALSE(parser.HasHeader("Missing"));
     EXPECT_EQ(parser.BodyMode(), TMode::UntilClose);
 }
@@ -144,7 +157,6 @@ TEST(HttpParser, BadAnswersFailWithAReason) {
         {"status reason glued", "HTTP/1.1 200OK\r\n\r\n", TFailure::Malformed},
         {"not http", "<html>hello</html>\r\n", TFailure::Malformed},
         {"colon", "HTTP/1.1 200 OK\r\nNoColon\r\n\r\n", TFailure::Malformed},
-        {"empty name", "HTTP/1.1 200 OK\r\n: v\r\n\r\n", TFailure::Malformed},
         {"fold first", "HTTP/1.1 200 OK\r\n folded\r\n\r\n", TFailure::Malformed},
         {"length sign", "HTTP/1.1 200 OK\r\nContent-Length: +3\r\n\r\nabc", TFailure::Malformed},
         {"length hex", "HTTP/1.1 200 OK\r\nContent-Length: 0x3\r\n\r\nabc", TFailure::Malformed},
@@ -161,6 +173,17 @@ TEST(HttpParser, BadAnswersFailWithAReason) {
          TFailure::Malformed},
         {"chunk huge", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000000000000001\r\n",
          TFailure::Malformed},
+        {"chunk 2^64-1",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\n",
+         TFailure::Malformed},
+        // One digit more than 2^60: wrapping would read a last chunk, or a chunk of 3.
+        {"chunk 2^64",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000000\r\n\r\n",
+         TFailure::Malformed},
+        {"chunk 2^64+3",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000003\r\nabc\r\n"
+         "0\r\n\r\n",
+         TFailure::Malformed},
         {"chunk tail", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n",
          TFailure::Malformed},
         {"long line", "HTTP/1.1 200 OK\r\nX: " + std::string(70000, 'a'), TFailure::TooLarge},
@@ -175,6 +198,48 @@ TEST(HttpParser, BadAnswersFailWithAReason) {
             EXPECT_EQ(parsed.State, TState::Failed) << row.Name << " step " << step;
             EXPECT_EQ(parsed.Failure, row.Failure) << row.Name << " step " << step;
         }
+    }
+}
+
+TEST(HttpParser, FailureTextsSayWhatIsWrong) {
+    const struct {
+        const char* Answer;
+        const char* Text;
+    } rows[] = {
+        {"HTTP/1.1 200 OK\r\nNoColon\r\n\r\n", "Invalid HTTP answer: header line without a colon."},
+        {"HTTP/1.1 200 OK\r\n folded: x\r\n\r\n",
+         "Invalid HTTP answer: folded line before the first header."},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10000000000000003\r\n",
+         "Invalid HTTP answer: bad chunk size."},
+    };
+    for (const auto& row : rows) {
+        THttpResponseParser parser;
+        parser.Feed(row.Answer);
+        EXPECT_EQ(parser.FailureText(), row.Text) << row.Answer;
+    }
+}
+
+// The status line is a failure's whole message: every byte stays a character. UTF-8 reads
+// as it is; anything else one character per byte, as a body without a charset.
+TEST(HttpParser, StatusLineKeepsEveryByte) {
+    const struct {
+        const char* Line;
+        const char* Text;
+    } rows[] = {
+        {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found"},
+        {"HTTP/1.1 503 Slu\xC5\xBE"
+         "ba nedostupn\xC3\xA1",
+         "HTTP/1.1 503 Slu\xC5\xBE"
+         "ba nedostupn\xC3\xA1"},
+        {"HTTP/1.1 404 Nenalezeno \xE9\x9E", "HTTP/1.1 404 Nenalezeno \xC3\xA9\xC2\x9E"},
+        {"HTTP/1.1 500 \xC3", "HTTP/1.1 500 \xC3\x83"},
+        {"HTTP/1.1 500 \xED\xA0\x80", "HTTP/1.1 500 \xC3\xAD\xC2\xA0\xC2\x80"},
+    };
+    for (const auto& row : rows) {
+        THttpResponseParser parser;
+        parser.Feed(std::string(row.Line) + "\r\nContent-Length: 0\r\n\r\n");
+        EXPECT_EQ(parser.State(), TState::Complete) << row.Line;
+        EXPECT_EQ(parser.StatusLine(), row.Text) << row.Line;
     }
 }
 

@@ -31,8 +31,26 @@ TEST(HttpUrl, AddressesAreSplit) {
         {"example.com/page", "http", "example.com", 80, "/page", "example.com"},
         {"localhost:8080/x", "http", "localhost", 8080, "/x", "localhost:8080"},
         {"http://h/a b\"<>\\^`{|}\x7F", "http", "h", 80, "/a%20b\"<>\\^`{|}%7F", "h"},
-        {"http://h/\xC5\xBD?\r\nX: y", "http", "h", 80, "/\xC5\xBD?%0D%0AX:%20y", "h"},
+        {"http://h/\xC5\xBD?\r\nX: y", "http", "h", 80, "/%C5%BD?%0D%0AX:%20y", "h"},
         {"http://h/%41%zz", "http", "h", 80, "/%41%zz", "h"},
+        // Beyond ASCII: the UTF-8 bytes are escaped; a stray byte is escaped as it is.
+        {"http://h/caf\xC3\xA9?q=\xF0\x9F\x98\x80#\xC3\xA9", "http", "h", 80,
+         "/caf%C3%A9?q=%F0%9F%98%80", "h"},
+        {"http://h/caf%C3%A9/\xE9", "http", "h", 80, "/caf%C3%A9/%E9", "h"},
+        // Host names beyond ASCII go out in their ASCII form, letters lowered first.
+        {"http://p\xC5\x99\xC3\xADklad.cz/", "http", "xn--pklad-zsa96e.cz", 80, "/",
+         "xn--pklad-zsa96e.cz"},
+        {"http://P\xC5\x98\xC3\x8DKLAD.Cz:81", "http", "xn--pklad-zsa96e.Cz", 81, "/",
+         "xn--pklad-zsa96e.Cz:81"},
+        {"http://\xC5\xBDLU\xC5\xA4OU\xC4\x8CK\xC3\x9D.cz/", "http", "xn--luouk-uva4it5a4g.cz", 80,
+         "/", "xn--luouk-uva4it5a4g.cz"},
+        {"http://b\xC3\xBC"
+         "cher.example/",
+         "http", "xn--bcher-kva.example", 80, "/", "xn--bcher-kva.example"},
+        {"http://\xD0\xBC\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0.\xD1\x80\xD1\x84/", "http",
+         "xn--80adxhks.xn--p1ai", 80, "/", "xn--80adxhks.xn--p1ai"},
+        {"http://\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x80\x82jp/", "http", "xn--wgv71a119e.jp",
+         80, "/", "xn--wgv71a119e.jp"},
     };
     for (const auto& row : rows) {
         const THttpUrl url = ParseHttpUrl(row.Url);
@@ -45,12 +63,22 @@ TEST(HttpUrl, AddressesAreSplit) {
 }
 
 TEST(HttpUrl, UnusableAddressesAreRefused) {
-    for (const char* url : {"", "http://", "http:///path", "http://host:0/", "http://host:65536/",
-                            "http://host:12x/", "http://host:123456/", "http://[::1/",
-                            "http://[::1]x/", "http://[not-v6]/", "mailto:someone", "http://ho st/",
-                            "http://a\"b/", "http://@/", "http://[fe80::1%25eth0]/"}) {
+    for (const char* url :
+         {"", "http://", "http:///path", "http://host:0/", "http://host:65536/", "http://host:12x/",
+          "http://host:123456/", "http://[::1/", "http://[::1]x/", "http://[not-v6]/",
+          "mailto:someone", "http://ho st/", "http://a\"b/", "http://@/",
+          "http://[fe80::1%25eth0]/", "http://caf\xE9.example/", "http://\xC3.example/",
+          "http://a\xC2\xA0"
+          "b.example/"}) {
         EXPECT_THROW(ParseHttpUrl(url), qrv::Error) << url;
     }
+    // A label beyond ASCII is bounded as a name server bounds it, before any encoding work.
+    std::string label;
+    for (int i = 0; i < 63; ++i) {
+        label += "\xC3\xA9";
+    }
+    EXPECT_NO_THROW(ParseHttpUrl("http://" + label + ".cz/"));
+    EXPECT_THROW(ParseHttpUrl("http://" + label + "e.cz/"), qrv::Error);
 }
 
 TEST(HttpUrl, ReferencesResolveAgainstTheAddress) {
@@ -73,6 +101,9 @@ TEST(HttpUrl, ReferencesResolveAgainstTheAddress) {
         {"../../../../g", "http://a.example:8080/g"},
         {"/./g/../h", "http://a.example:8080/h"},
         {"g b", "http://a.example:8080/b/c/g%20b"},
+        {"\xC5\xBE?q=\xC3\xA9", "http://a.example:8080/b/c/%C5%BE?q=%C3%A9"},
+        {"?\xC3\xA9", "http://a.example:8080/b/c/d;p?%C3%A9"},
+        {"/{|}", "http://a.example:8080/{|}"},
         {"http:g", "http://a.example:8080/b/c/g"},
         {"https://s.example/x", "https://s.example/x"},
         {"HTTP://Up.example/", "HTTP://Up.example/"},
