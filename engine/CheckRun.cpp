@@ -350,8 +350,13 @@ TRunConfig TQRVCheck::Config() const {
 }
 
 void TQRVCheck::Log(std::string_view text, std::string_view category) {
-    if (ctx_.WriteLog) {
+    if (!ctx_.WriteLog) {
+        return;
+    }
+    try {
         ctx_.WriteLog(text, category);
+    } catch (const std::exception&) {
+        // The line is lost; the servers are still checked and shown.
     }
 }
 

@@ -33,7 +33,9 @@ struct TCheckContext {
     TIdHTTP& Http;
     std::atomic<std::int32_t>& RunErrorCount; // kept across runs; an offline run leaves it
     std::function<TRunConfig()> Config;       // called at every moment of use
-    // The event log writer; an error it throws breaks the run off. Empty: nothing is logged.
+    // The event log writer. An error it throws costs the line only: the run goes on, since a
+    // monitor that stops over its log would report a failure as success; telling the user is
+    // the writer's business. Empty: nothing is logged.
     std::function<void(std::string_view text, std::string_view category)> WriteLog;
     std::function<void(int milliseconds)> Pause; // empty: sleep
     std::function<std::uint32_t()> Tick;         // empty: platform::GetTickCount

@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -354,52 +355,52 @@ TEST(CheckRun, ConfigurationIsReadAtEachMomentOfUse) {
               TEvents{"balloon Load error | Unable to load 'b' | 5 | error"});
 }
 
-TEST(CheckRun, FailingLogBreaksTheRunOffButClosingStepsRun) {
-    const TRecordState judged{"ERR_LOAD", "Unable to load: HTTP/1.1 404 Not Found", 5};
-    struct Case {
-        int failingLine; // 1 is "Checking..."
-        bool secondFetched;
-        TRecordState first;
-    };
-    const Case cases[] = {
-        {1, false, {"", "Waiting...", 5}},
-        // The first failure line: the edit under way is dropped, and the record gets back what
-        // it held before the run rather than keep the "being checked" mark.
-        {2, false, {"", "Waiting...", 5}},
-        // The second failure line: the first record was judged and posted.
-        {3, true, judged},
-        // "Completed with problems detected.": every record is judged, no outcome is shown.
-        {4, true, judged},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("failing log line " + std::to_string(c.failingLine));
+TEST(CheckRun, FailingLogCostsOnlyItsLines) {
+    // A log that cannot be written (every line, or one of them) changes nothing but the lines
+    // that are lost: every server is judged, and balloons and the outcome show as always.
+    const auto runWith = [](int failingLine) {
         TCheckBench t;
+        t.Page("/first", 200, "fine");
         t.Page("/second", 404, "");
+        t.SetConfig([](TRunConfig& c) { c.BalloonLevel = 4; });
         t.AddServers({{"a", t.server.Url("/first"), true, false, 0, false, "", 5},
-                      {"b", t.server.Url("/second")}});
+                      {"b", t.server.Url("/second")},
+                      {"c", t.server.Url("/first"), true, false, 0, true, "other"}});
         int lines = 0;
         t.logHook = [&](std::string_view, std::string_view) {
-            if (++lines == c.failingLine) {
+            ++lines;
+            if (failingLine == 0 || lines == failingLine) {
                 throw qrv::Error("Unable to create file '/nowhere/QRV.log': Unable to create "
                                  "directory");
             }
         };
         t.Watch();
         t.RunOnce();
-
-        const TEvents events = t.view.Events();
-        ASSERT_GE(events.size(), 8u);
-        EXPECT_EQ(TEvents(events.end() - 8, events.end()), RunClose(true));
-        EXPECT_TRUE(t.view.EventsStartingWith("tray ").empty()) << "no outcome is shown";
-        EXPECT_EQ(t.view.EventsStartingWith("fetch /second").size(), c.secondFetched ? 1u : 0u);
-        EXPECT_EQ(t.Record("a"), c.first);
-        EXPECT_EQ(t.ListState(), TServerList::TState::Browse) << "no half-written record";
-
-        // The next run starts afresh and writes every record.
-        t.logHook = nullptr;
-        t.RunOnce();
-        EXPECT_EQ(t.Record("a"), judged);
-        EXPECT_EQ(t.Record("b").Status, "ERR_LOAD");
+        EXPECT_EQ(t.ListState(), TServerList::TState::Browse);
+        return std::make_pair(t.view.Events(), std::vector<TRecordState>{
+                                                   t.Record("a"), t.Record("b"), t.Record("c")});
+    };
+    const auto [baseline, judged] = runWith(-1);
+    ASSERT_EQ(judged.at(0).Status, "OK");
+    ASSERT_EQ(judged.at(1).Status, "ERR_LOAD");
+    ASSERT_EQ(judged.at(2).Status, "ERR_RESP");
+    ASSERT_EQ(std::count_if(baseline.begin(), baseline.end(),
+                            [](const std::string& e) { return e.rfind("log ", 0) == 0; }),
+              4);
+    for (int failing : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE("failing log line " + std::to_string(failing) + " (0: every line)");
+        const auto [events, records] = runWith(failing);
+        TEvents expected;
+        int line = 0;
+        for (const std::string& e : baseline) {
+            const bool isLog = e.rfind("log ", 0) == 0;
+            line += isLog ? 1 : 0;
+            if (!isLog || (failing != 0 && line != failing)) {
+                expected.push_back(e);
+            }
+        }
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(records, judged);
     }
 }
 

@@ -8,15 +8,20 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <locale.h>
 #include <optional>
 #include <set>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace qrv::shell {
 namespace {
@@ -47,11 +52,13 @@ protected:
         SetClock(kAfternoon);
         oldCwd_ = fs::current_path();
         fs::current_path(dir_);
-        platform::SetAnsiCodePage(1252);
+        SetLogCharset("UTF-8");
     }
     void TearDown() override {
         fs::current_path(oldCwd_);
         SetLogClock({});
+        SetLogCharset("");
+        SetLogFailureNotifier({});
         ::unsetenv("XDG_CONFIG_DIRS");
         ::unsetenv("XDG_CONFIG_HOME");
         std::error_code ec;
@@ -90,44 +97,47 @@ TEST_F(EventLog, WritesOneLinePerEvent) {
         const char* Name;
         platform::TLocalTime Time;
         std::string Text, Category;
-        int CodePage;
+        const char* Charset;
         std::string Expected; // file content after the event
     };
     for (const auto& row : std::vector<TRow>{
-             {"Afternoon", kAfternoon, "Checking...", "system", 1252,
+             {"Afternoon", kAfternoon, "Checking...", "system", "UTF-8",
               "25.1.2010 14:03:07 SYSTEM Checking...\r\n"},
              {"Midnight",
               {2010, 1, 25, 0, 0, 0, 999, 1},
               "Checking...",
               "system",
-              1252,
+              "UTF-8",
               "25.1.2010 SYSTEM Checking...\r\n"},
              {"OneSecondPast",
               {2010, 1, 25, 0, 0, 1, 0, 1},
               "x",
               "ok",
-              1252,
+              "UTF-8",
               "25.1.2010 0:00:01 OK x\r\n"},
-             {"Error", kAfternoon, "Unable to load 'a'", "error", 1252,
+             {"Error", kAfternoon, "Unable to load 'a'", "error", "UTF-8",
               "25.1.2010 14:03:07 ERROR Unable to load 'a'\r\n"},
-             {"Exception", kAfternoon, "e", "exception", 1252,
+             {"Exception", kAfternoon, "e", "exception", "UTF-8",
               "25.1.2010 14:03:07 EXCEPTION e\r\n"},
-             {"CaseMatters", kAfternoon, "t", "System", 1252, "25.1.2010 14:03:07 OTHER t\r\n"},
-             {"CaseMattersOk", kAfternoon, "t", "OK", 1252, "25.1.2010 14:03:07 OTHER t\r\n"},
-             {"EmptyCategory", kAfternoon, "t", "", 1252, "25.1.2010 14:03:07 OTHER t\r\n"},
-             {"LongerCategory", kAfternoon, "t", "errors", 1252, "25.1.2010 14:03:07 OTHER t\r\n"},
-             {"EmptyText", kAfternoon, "", "ok", 1252, "25.1.2010 14:03:07 OK \r\n"},
+             {"CaseMatters", kAfternoon, "t", "System", "UTF-8", "25.1.2010 14:03:07 OTHER t\r\n"},
+             {"CaseMattersOk", kAfternoon, "t", "OK", "UTF-8", "25.1.2010 14:03:07 OTHER t\r\n"},
+             {"EmptyCategory", kAfternoon, "t", "", "UTF-8", "25.1.2010 14:03:07 OTHER t\r\n"},
+             {"LongerCategory", kAfternoon, "t", "errors", "UTF-8",
+              "25.1.2010 14:03:07 OTHER t\r\n"},
+             {"EmptyText", kAfternoon, "", "ok", "UTF-8", "25.1.2010 14:03:07 OK \r\n"},
              {"TwoPhysicalLines", kAfternoon, "Socket Error # 10061\r\nConnection refused.",
-              "error", 1252,
+              "error", "UTF-8",
               "25.1.2010 14:03:07 ERROR Socket Error # 10061\r\nConnection refused.\r\n"},
-             {"CentralEuropeanPage", kAfternoon, "Čekám… 日本", "system", 1250,
+             {"Utf8KeepsEveryCharacter", kAfternoon, "Čekám… 日本 😀", "system", "UTF-8",
+              "25.1.2010 14:03:07 SYSTEM Čekám… 日本 😀\r\n"},
+             {"Utf8RepairsBrokenBytes", kAfternoon, "a\xff", "system", "UTF-8",
+              "25.1.2010 14:03:07 SYSTEM a\xef\xbf\xbd\r\n"},
+             {"Latin2", kAfternoon, "Čekám… 日本", "system", "ISO-8859-2",
               "25.1.2010 14:03:07 SYSTEM \xc8"
-              "ek\xe1m\x85 ??\r\n"},
-             {"WesternPage", kAfternoon, "Čekám", "system", 1252,
-              "25.1.2010 14:03:07 SYSTEM ?ek\xe1m\r\n"},
+              "ek\xe1m? ??\r\n"},
          }) {
         const std::string path = Path(std::string("rows/") + row.Name + ".log");
-        platform::SetAnsiCodePage(row.CodePage);
+        SetLogCharset(row.Charset);
         SetClock(row.Time);
         CreateLogFileObject(path);
         WriteLog(row.Text, row.Category);
@@ -227,6 +237,129 @@ TEST_F(EventLog, ConcurrentWritersNeverShareALine) {
         ASSERT_TRUE(valid.count(line)) << "line " << count << " is mixed";
     }
     EXPECT_EQ(count, kThreads * kLines);
+}
+
+// The locale variables as a test sets them; the old values come back afterwards.
+class TLocaleEnvironment {
+public:
+    TLocaleEnvironment() {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    ~TLocaleEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name, value->c_str(), 1);
+            } else {
+                ::unsetenv(name);
+            }
+        }
+    }
+    TLocaleEnvironment(const TLocaleEnvironment&) = delete;
+    TLocaleEnvironment& operator=(const TLocaleEnvironment&) = delete;
+
+private:
+    static constexpr const char* kNames[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+bool LocaleInstalled(const char* name) {
+    locale_t locale = ::newlocale(LC_CTYPE_MASK, name, nullptr);
+    if (locale != nullptr) {
+        ::freelocale(locale);
+    }
+    return locale != nullptr;
+}
+
+TEST_F(EventLog, WrittenInTheLocalesCharacterSet) {
+    const TLocaleEnvironment environment;
+    struct TRow {
+        const char* Variable;
+        const char* Value;
+        const char* Charset;
+        bool NeedsLocale;
+    };
+    for (const auto& row : std::vector<TRow>{
+             {"LANG", "en_US.UTF-8", "UTF-8", true},
+             {"LANG", "cs_CZ.UTF-8", "UTF-8", true},
+             {"LANG", "cs_CZ.ISO-8859-2", "ISO-8859-2", true},
+             {"LC_ALL", "cs_CZ.ISO-8859-2", "ISO-8859-2", true},
+             // Not installed: the name still says which set the user's editor expects.
+             {"LANG", "xx_YY.KOI8-R@latin", "KOI8-R", false},
+             // ASCII would lose every letter beyond it.
+             {"LANG", "C", "UTF-8", false},
+             {"LANG", "", "UTF-8", false},
+         }) {
+        SCOPED_TRACE(std::string(row.Variable) + "=" + row.Value);
+        if (row.NeedsLocale && !LocaleInstalled(row.Value)) {
+            ADD_FAILURE() << row.Value << " is not installed (localedef)";
+            continue;
+        }
+        ::setenv(row.Variable, row.Value, 1);
+        EXPECT_EQ(LocaleCharset(), row.Charset);
+        ::unsetenv(row.Variable);
+    }
+
+    // A Czech log under an English and a Czech desktop: the same readable UTF-8 both times.
+    const std::string czech = "Nelze načíst 'Žluťoučký kůň'. Chyba: Spojení odmítnuto.";
+    for (const char* lang : {"en_US.UTF-8", "cs_CZ.UTF-8"}) {
+        SCOPED_TRACE(lang);
+        ::setenv("LANG", lang, 1);
+        SetLogCharset(""); // decided again at the next line, from the locale
+        const std::string path = Path(std::string(lang) + ".log");
+        CreateLogFileObject(path);
+        WriteLog(czech, "error");
+        EXPECT_EQ(Get(path), "25.1.2010 14:03:07 ERROR " + czech + "\r\n");
+    }
+}
+
+TEST_F(EventLog, AFailingLogIsToldOnceUntilItClearsOrMoves) {
+    std::vector<std::string> notices;
+    SetLogFailureNotifier([&](const std::string& path, const std::string& error) {
+        notices.push_back(path + " | " + error);
+    });
+    const std::string folder = Path("folder.log");
+    fs::create_directory(folder);
+    const std::string folderError = "Unable to create file '" + folder + "': Is a directory";
+
+    CreateLogFileObject(folder);
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_EQ(ErrorOf([] { WriteLog("Checking...", "system"); }), folderError);
+    }
+    EXPECT_EQ(ErrorOf([] { ClearLog(); }), folderError);
+    EXPECT_EQ(notices, std::vector<std::string>{folder + " | " + folderError});
+
+    // Another path that cannot be written either (root too may not create files in /proc).
+    CreateLogFileObject("/proc/QRV.log");
+    EXPECT_NE(ErrorOf([] { WriteLog("x", "system"); }), "no error");
+    EXPECT_NE(ErrorOf([] { WriteLog("x", "system"); }), "no error");
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[1].rfind("/proc/QRV.log | Unable to create file '/proc/QRV.log': ", 0), 0u)
+        << notices[1];
+
+    // Back to the folder: told again, since the path changed.
+    CreateLogFileObject(folder);
+    EXPECT_EQ(ErrorOf([] { WriteLog("x", "system"); }), folderError);
+    EXPECT_EQ(notices.size(), 3u);
+
+    // The failure clears (a line gets through), then comes back: told once more.
+    fs::remove(folder);
+    WriteLog("written", "ok");
+    EXPECT_EQ(notices.size(), 3u);
+    fs::remove(folder);
+    fs::create_directory(folder);
+    EXPECT_EQ(ErrorOf([] { WriteLog("x", "system"); }), folderError);
+    EXPECT_EQ(ErrorOf([] { WriteLog("x", "system"); }), folderError);
+    EXPECT_EQ(notices.size(), 4u);
+
+    // With logging off nothing is tried, so nothing is told.
+    SetLogEnabled(false);
+    CreateLogFileObject("/proc/other.log");
+    WriteLog("x", "system");
+    EXPECT_EQ(notices.size(), 4u);
 }
 
 // File-size limit: writes past it fail with EFBIG, as on a full disk.
