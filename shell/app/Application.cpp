@@ -1,5 +1,7 @@
 #include "shell/app/Application.h"
 
+#include <QEvent>
+
 namespace qrv::gui {
 
 TQRVApplication::TQRVApplication(int& argc, char** argv) : QApplication(argc, argv) {}
@@ -11,6 +13,14 @@ bool TQRVApplication::notify(QObject* receiver, QEvent* event) {
         ApplicationEventsException(std::current_exception());
         return false;
     }
+}
+
+bool TQRVApplication::event(QEvent* event) {
+    if (event->type() == QEvent::Quit && OnQuitRequested) {
+        OnQuitRequested();
+        return true;
+    }
+    return QApplication::event(event);
 }
 
 } // namespace qrv::gui

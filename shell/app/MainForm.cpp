@@ -42,6 +42,8 @@
 #include <ctime>
 #include <filesystem>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace qrv::gui {
 
@@ -143,8 +145,13 @@ TMainForm::TMainForm(TMainFormOptions options) : options_(std::move(options)) {
     listPath_ = options_.ServerListPath.empty() ? platform::ProgramDataDir() + "/QRV.xml"
                                                 : options_.ServerListPath;
     IdHTTP = std::make_shared<engine::TIdHTTP>();
+    IdHTTP->SetConnectTimeout(options_.ConnectTimeout);
     dispatcher_ = new TUiDispatcher(this);
     view_ = std::make_unique<TView>(*this, *dispatcher_);
+    // From start-up on: its own lines may be the first that cannot be written.
+    shell::SetLogFailureNotifier([this](const std::string& path, const std::string& error) {
+        dispatcher_->Invoke([&] { LogFailed(path, error); });
+    });
 
     CreateActions();
     CreateComponents();
@@ -163,19 +170,119 @@ TMainForm::~TMainForm() {
         checkThread_->Stop();
     }
     checkThread_.reset();
+    shell::SetLogFailureNotifier({});
     delete popupTray;
     popupTray = nullptr;
     setServer.OnAfterInsert = nullptr;
     setServer.OnAfterDelete = nullptr;
     setServer.OnAfterPost = nullptr;
     setServer.OnAfterScroll = nullptr;
-    try {
-        if (setServer.Active()) {
-            setServer.Close();
-        }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+    SaveListAtEnd();
+}
+
+void TMainForm::SaveListAtEnd() {
+    if (!setServer.Active()) {
+        return;
     }
+    try {
+        setServer.Close();
+    } catch (const std::exception& error) {
+        // The list stays open with every record: nothing is lost yet.
+        ReportUnsavedList(error.what());
+    }
+}
+
+void TMainForm::CommitData() {
+    if (!setServer.Active() || !setServer.Modified()) {
+        return;
+    }
+    try {
+        setServer.SaveToFile(listPath_);
+    } catch (const std::exception& error) {
+        const TFlagScope unattended(unattendedEnd_);
+        ReportUnsavedList(error.what());
+    }
+}
+
+void TMainForm::EndWithoutDisplay() {
+    unattendedEnd_ = true;
+    quitting_ = true;
+    // The run may be waiting for this thread, which will not serve it again: it is only told
+    // to stop, and the list, which it touches through this thread alone, is saved as it is.
+    if (checkThread_) {
+        checkThread_->Stop();
+    }
+    if (updateCheck_) {
+        updateCheck_->Stop();
+    }
+    SaveListAtEnd();
+}
+
+void TMainForm::ReportUnsavedList(const std::string& error) {
+    const std::string copy = WriteListCopy();
+    std::string text = engine::FormatText(T("The server list could not be saved: %s"), {error});
+    text += '\r';
+    text += copy.empty()
+                ? T("No copy of the server list could be written either; the changes are lost.")
+                : engine::FormatText(T("The server list was saved to '%s' instead."), {copy});
+    std::fprintf(stderr, "Quorvane: %s\n", error.c_str());
+    if (copy.empty()) {
+        std::fprintf(stderr, "Quorvane: no copy of the server list could be written\n");
+    } else {
+        std::fprintf(stderr, "Quorvane: the server list was saved to '%s' instead\n", copy.c_str());
+    }
+    std::fflush(stderr);
+    if (!unattendedEnd_) {
+        ShowMessageBox(isVisible() ? this : nullptr, T("Application error"), text,
+                       TMessageIcon::Error);
+    }
+}
+
+std::string TMainForm::WriteListCopy() {
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string name =
+        std::filesystem::path(listPath_).filename().string() + ".unsaved-" + stamp;
+
+    std::vector<std::string> places{listPath_ + ".unsaved-" + stamp};
+    // The user's state folder, private to them.
+    std::string state;
+    if (const char* value = std::getenv("XDG_STATE_HOME"); value != nullptr && value[0] == '/') {
+        state = value;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        state = std::string(home) + "/.local/state";
+    }
+    if (!state.empty()) {
+        const std::string dir = state + "/Ostrelle/Quorvane";
+        if (platform::CreateDirectories(dir, 0700)) {
+            places.push_back(dir + "/" + name);
+        }
+    }
+    for (const std::string& place : places) {
+        try {
+            setServer.SaveToFile(place);
+            return place;
+        } catch (const std::exception&) {
+        }
+    }
+    // Last, a folder of its own in the temporary folder: nobody else can have put a link there.
+    std::error_code ignored;
+    std::string folder =
+        (std::filesystem::temp_directory_path(ignored) / "quorvane-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) {
+        return {};
+    }
+    try {
+        const std::string place = folder + "/" + name;
+        setServer.SaveToFile(place);
+        return place;
+    } catch (const std::exception&) {
+        std::filesystem::remove(folder, ignored);
+    }
+    return {};
 }
 
 void TMainForm::SetDialogs(TformSettings* settings, TFormServers* servers, TFormAbout* about,
@@ -776,12 +883,44 @@ void TMainForm::actionServerDeleteExecute() {
     if (!actionServerDelete->isEnabled()) {
         return;
     }
-    const std::string question =
-        engine::FormatText(T("Do you wish to delete  %s?"), {setServer.AsString(TListField::Name)});
+    // The record is kept by its place, not by the cursor: a run that starts while the
+    // question is open walks the list with that same cursor.
+    const TNamedRecord named{setServer.RecNo(), setServer.AsString(TListField::Name)};
+    const std::string question = engine::FormatText(T("Do you wish to delete  %s?"), {named.Name});
     if (ShowMessageBox(this, T("Delete"), question, TMessageIcon::Question,
-                       TMessageButtons::YesNo) == TMessageAnswer::Yes) {
-        setServer.Delete();
+                       TMessageButtons::YesNo) != TMessageAnswer::Yes) {
+        return;
     }
+    if (named.Position < 0) {
+        setServer.Delete(); // no record under the cursor: the list reports it
+        return;
+    }
+    if (RunInProgress()) {
+        // The run holds its place in the list; the record goes when the run lets go of it.
+        pendingDelete_ = named;
+        return;
+    }
+    DeleteNamed(named);
+}
+
+void TMainForm::DeleteNamed(const TNamedRecord& named) {
+    if (!setServer.Active() || named.Position >= setServer.RecordCount() ||
+        setServer.AsStringAt(named.Position, TListField::Name) != named.Name) {
+        return; // no longer there
+    }
+    setServer.MoveTo(named.Position);
+    setServer.Delete();
+}
+
+void TMainForm::LogFailed(const std::string& path, const std::string& error) {
+    // Shown from the event loop: the writer (a run, perhaps) goes on meanwhile.
+    QTimer::singleShot(0, this, [this, path, error] {
+        ShowMessageBox(
+            this, T("Application notification"),
+            engine::FormatText(T("The event log '%s' cannot be written: %s"), {path, error}) +
+                "\r" + T("Servers are still checked, but events are not logged."),
+            TMessageIcon::Warning);
+    });
 }
 
 void TMainForm::actionServerActivateExecute() {
@@ -942,6 +1081,12 @@ std::string TMainForm::SemaforHint() const {
 }
 
 void TMainForm::SetGridEnabled(bool enabled) {
+    // The first closing step of a run: the list is ours again, before the run looks at how
+    // many records it holds.
+    if (enabled && pendingDelete_) {
+        const TNamedRecord named = *std::exchange(pendingDelete_, std::nullopt);
+        Guarded([&] { DeleteNamed(named); });
+    }
     gridLink->setEnabled(enabled);
     gridLink->viewport()->update();
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -47,6 +48,10 @@ class TUiDispatcher;
 // with status 0 when it comes out of the main window's creation.
 struct TFatalStop {};
 
+// The check run's connect limit, the same as the update check's: a server that drops packets
+// fails with "Connect timed out." instead of waiting for the system's own give-up.
+inline constexpr int kRunConnectTimeout = 120000;
+
 struct TMainFormOptions {
     // The server list file; empty: "QRV.xml" in the program folder (platform::ProgramDataDir).
     std::string ServerListPath;
@@ -56,6 +61,8 @@ struct TMainFormOptions {
     std::function<void()> FatalStop;
     // Start the update check at the end of start-up.
     bool UpdateCheck = true;
+    // The check run's connect limit in milliseconds (tests shorten it).
+    int ConnectTimeout = kRunConnectTimeout;
 };
 
 // The main window `TMainForm`. Its creation runs the start-up sequence; it owns the server
@@ -97,6 +104,21 @@ public:
     void SecondStart();
     void HotKeyPressed(int id);
     void buttonWarningClick();
+
+    // The end of the session or of the display: nobody can answer a box any more, so the end
+    // reports on stderr only.
+    void SetUnattendedEnd() { unattendedEnd_ = true; }
+    // The session manager's request to save (it may still cancel the log-out): the list goes
+    // to its file now and stays open. A list that cannot be written goes to a copy, as below.
+    void CommitData();
+    // The list to its file as the program ends (the save at closing). When that fails, the
+    // list is written where it still can be (a copy beside it, else in $XDG_STATE_HOME, else
+    // the temporary folder), and the user is told which file failed, why, and where the copy
+    // is: in a box, and on stderr.
+    void SaveListAtEnd();
+    // The display is gone and the toolkit is ending the process: the run is broken off and the
+    // list saved, without waiting for anything.
+    void EndWithoutDisplay();
 
     // State read by tests and the program entry.
     bool Quitting() const { return quitting_; }
@@ -190,6 +212,19 @@ private:
     void SetGridEnabled(bool enabled);
     void SetTimerEnabled(bool enabled);
 
+    // The record that the Delete question named: its place in Name order and its name. Only
+    // Add, Delete and renaming change places, and none of them can run while the question is
+    // open or a run is under way.
+    struct TNamedRecord {
+        int Position = -1;
+        std::string Name;
+    };
+    void DeleteNamed(const TNamedRecord& named);
+    // The log cannot be written: the user is told once (the log says when), and runs go on.
+    void LogFailed(const std::string& path, const std::string& error);
+    void ReportUnsavedList(const std::string& error);
+    std::string WriteListCopy();
+
     TMainFormOptions options_;
     std::string listPath_;
     TUiDispatcher* dispatcher_ = nullptr;
@@ -218,6 +253,9 @@ private:
     bool intervalValid_ = false;
     bool bulk_ = false;    // a walk over the whole list: the grid catches up afterwards
     bool syncing_ = false; // the selection is being moved to the list's cursor
+    bool unattendedEnd_ = false;
+    // A Delete answered while a run held the list: carried out when the run lets go of it.
+    std::optional<TNamedRecord> pendingDelete_;
 };
 
 } // namespace qrv::gui

@@ -11,8 +11,10 @@
 #include "shell/window/WindowFonts.h"
 
 #include <QMetaObject>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -26,6 +28,49 @@ namespace {
 bool Empty(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr || *value == '\0';
+}
+
+// When the display goes away (the X server or the compositor dies, a session ends without a
+// session manager), the toolkit reports the broken connection and ends the process at once
+// with exit(1), from inside its event processing: main is never left and the list would never
+// be written. The report is the last moment at which everything still lives, so the list is
+// saved there; the exit that follows then ends the process with status 0, as every end does.
+qrv::gui::TMainForm* g_endForm = nullptr; // while the event loop runs
+bool g_endSaved = false;
+QtMessageHandler g_previousHandler = nullptr;
+
+void SaveBeforeToolkitExit() {
+    if (g_endForm == nullptr || g_endSaved) {
+        return;
+    }
+    g_endSaved = true;
+    try {
+        g_endForm->EndWithoutDisplay();
+    } catch (...) {
+    }
+}
+
+void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_previousHandler != nullptr) {
+        g_previousHandler(type, context, text);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    }
+    // The list belongs to the user-interface thread; that is where the toolkit finds the break.
+    if (type != QtDebugMsg && type != QtInfoMsg &&
+        text.contains(QStringLiteral("connection broke")) &&
+        QThread::currentThread() == QCoreApplication::instance()->thread()) {
+        SaveBeforeToolkitExit();
+    }
+}
+
+// Runs when the process ends through exit() while the event loop still runs: the toolkit's.
+void EndAfterToolkitExit() {
+    if (g_endForm == nullptr) {
+        return; // main was left: the normal end
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 } // namespace
@@ -87,6 +132,7 @@ int main(int argc, char** argv) {
     TEndSignals endSignals;
     TMainForm* mainForm = nullptr;
     bool endPending = false;
+    bool sessionEnding = false;
     QObject::connect(&endSignals, &TEndSignals::EndRequested, &app, [&](int) {
         if (mainForm == nullptr) {
             endPending = true;
@@ -94,6 +140,24 @@ int main(int argc, char** argv) {
         }
         Guarded([&] { mainForm->actionQuitExecute(); });
     });
+    // Log-out under an X11 session manager: first the request to save (the user may still
+    // cancel the log-out), then the request to end, which the windows would refuse. Nobody is
+    // there to answer a box by then.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&](QSessionManager&) {
+        if (mainForm != nullptr) {
+            Guarded([&] { mainForm->CommitData(); });
+        }
+    });
+    app.OnQuitRequested = [&] {
+        sessionEnding = true;
+        if (mainForm == nullptr) {
+            endPending = true;
+            return;
+        }
+        mainForm->SetUnattendedEnd();
+        QTimer::singleShot(0, mainForm,
+                           [mainForm] { Guarded([mainForm] { mainForm->actionQuitExecute(); }); });
+    };
 
     {
         std::unique_ptr<TProgram> program;
@@ -118,12 +182,20 @@ int main(int argc, char** argv) {
                 }
             });
         }
+        if (sessionEnding) {
+            mainForm->SetUnattendedEnd();
+        }
         if (endPending) {
             QTimer::singleShot(0, mainForm, [mainForm] {
                 Guarded([mainForm] { mainForm->actionQuitExecute(); });
             });
         }
+        g_endForm = mainForm;
+        g_previousHandler = qInstallMessageHandler(OnToolkitMessage);
+        std::atexit(EndAfterToolkitExit);
         TQRVApplication::exec();
+        g_endForm = nullptr;
+        qInstallMessageHandler(g_previousHandler);
         // Closing the windows closes the list, which saves it when it changed; every thread of
         // ours has ended by then.
         mainForm = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace qrv::gui {
 
@@ -16,6 +17,7 @@ struct TSeamState {
     std::deque<TMessageAnswer> Queued;
     std::vector<TMessageRecord> Shown;
     bool Unattended = false;
+    std::function<void(const TMessageRecord&)> OnShow;
 };
 
 TSeamState& Seam() {
@@ -46,6 +48,7 @@ QMessageBox::Icon ToQt(TMessageIcon icon) {
 TMessageAnswer ShowMessageBox(QWidget* owner, const std::string& caption, const std::string& text,
                               TMessageIcon icon, TMessageButtons buttons) {
     std::optional<TMessageAnswer> preset;
+    std::function<void(const TMessageRecord&)> onShow;
     {
         TSeamState& seam = Seam();
         std::lock_guard<std::mutex> guard(seam.Lock);
@@ -58,6 +61,10 @@ TMessageAnswer ShowMessageBox(QWidget* owner, const std::string& caption, const 
             // Nobody can see the box; keep its words somewhere a person can find them.
             std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         }
+        onShow = seam.OnShow;
+    }
+    if (onShow) {
+        onShow({caption, text, icon, buttons});
     }
     if (preset) {
         return *preset;
@@ -86,6 +93,12 @@ TMessageAnswer ShowMessageBox(QWidget* owner, const std::string& caption, const 
 }
 
 namespace MessageBoxSeam {
+
+void SetOnShow(std::function<void(const TMessageRecord&)> hook) {
+    TSeamState& seam = Seam();
+    std::lock_guard<std::mutex> guard(seam.Lock);
+    seam.OnShow = std::move(hook);
+}
 
 void SetNextAnswer(TMessageAnswer answer) {
     TSeamState& seam = Seam();
@@ -119,6 +132,7 @@ void Reset() {
     seam.Queued.clear();
     seam.Shown.clear();
     seam.Unattended = false;
+    seam.OnShow = nullptr;
 }
 
 } // namespace MessageBoxSeam

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +35,9 @@ void SetNextAnswer(TMessageAnswer answer);
 void SetUnattended(bool on);
 bool Unattended();
 std::vector<TMessageRecord> TakeShown(); // the boxes recorded since the last call
-void Reset();                            // queued answers and records dropped, unattended off
+// Runs while a box stands open, before its answer is given (tests: what happens behind it).
+void SetOnShow(std::function<void(const TMessageRecord&)> hook);
+void Reset(); // queued answers and records dropped, unattended off
 } // namespace MessageBoxSeam
 
 } // namespace qrv::gui
