@@ -377,9 +377,10 @@ std::string TCookieStore::CookieHeader(const THttpUrl& url, std::time_t now) {
     const std::string host = AsciiLower(url.Host);
     const bool hostIsIp = IsIpAddress(url);
     const std::string path = url.Path();
+    const bool secureChannel = url.Scheme == "https";
     std::vector<TCookie*> matches;
     for (auto& cookie : cookies_) {
-        if (cookie.Secure) {
+        if (cookie.Secure && !secureChannel) {
             continue;
         }
         const bool domainOk =

@@ -17,7 +17,7 @@ struct TCookie {
     std::string Domain; // lower case, without a leading dot
     std::string Path;
     bool HostOnly = true;    // sent to exactly Domain, not to its sub-domains
-    bool Secure = false;     // never sent, since no request of ours is encrypted
+    bool Secure = false;     // sent over https only
     std::time_t Expires = 0; // kSession for cookies that last until the program ends
     std::uint64_t Created = 0;
     std::uint64_t Used = 0;

@@ -5,6 +5,8 @@
 #include "engine/http/CookieStore.h"
 #include "engine/http/HttpUrl.h"
 #include "engine/http/SocketError.h"
+#include "engine/http/TlsTransport.h"
+#include "engine/http/Transport.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
 
@@ -15,12 +17,6 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
-#include <netdb.h>
-#include <optional>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace qrv::engine {
 
@@ -29,13 +25,9 @@ using qrv::platform::TrimBlanks;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
 constexpr const char* kAccept = "text/html, */*";
 constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 constexpr const char* kNoTls = "IOHandler value is not valid";
-constexpr const char* kConnectTimedOut = "Connect timed out.";
-constexpr const char* kReadTimedOut = "Read timed out.";
 constexpr int kMaxRedirects = 15;
 constexpr std::size_t kReadBuffer = std::size_t{128} * 1024;
 
@@ -45,122 +37,6 @@ struct TStaleConnection {
     int Wsa;
     bool Closed;
 };
-
-int MillisecondsUntil(TClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-    if (left <= 0) {
-        return 0;
-    }
-    return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
-}
-
-class TSocket {
-public:
-    TSocket() = default;
-    explicit TSocket(int fd) : fd_(fd) {}
-    ~TSocket() { Close(); }
-    TSocket(const TSocket&) = delete;
-    TSocket& operator=(const TSocket&) = delete;
-    TSocket(TSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    TSocket& operator=(TSocket&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int Fd() const { return fd_; }
-    bool Open() const { return fd_ >= 0; }
-    void Close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// Becomes readable, for good, once the client is cancelled; every wait of a request watches it.
-class TCancelSignal {
-public:
-    TCancelSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~TCancelSignal() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    TCancelSignal(const TCancelSignal&) = delete;
-    TCancelSignal& operator=(const TCancelSignal&) = delete;
-
-    void Raise() {
-        raised_.store(true);
-        const std::uint64_t one = 1;
-        if (fd_ >= 0) {
-            // A full counter still leaves the descriptor readable; nothing to handle.
-            [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
-        }
-    }
-    bool Raised() const { return raised_.load(); }
-    void ThrowIfRaised() const {
-        if (Raised()) {
-            throw THttpCancelled();
-        }
-    }
-    int Fd() const { return fd_; }
-
-private:
-    int fd_;
-    std::atomic<bool> raised_{false};
-};
-
-// Waits until `until` (none: no limit) for `events` on `fd` or for the cancel signal; false
-// when the time ran out. Throws THttpCancelled once cancelled.
-bool PollOrCancel(int fd, short events, std::optional<TClock::time_point> until,
-                  const TCancelSignal& cancel) {
-    while (true) {
-        cancel.ThrowIfRaised();
-        const int wait = until ? MillisecondsUntil(*until) : -1;
-        if (wait == 0) {
-            return false;
-        }
-        pollfd pfd[2] = {{fd, events, 0}, {cancel.Fd(), POLLIN, 0}};
-        const int ready = ::poll(pfd, cancel.Fd() >= 0 ? 2 : 1, wait);
-        cancel.ThrowIfRaised();
-        if (ready > 0) {
-            return true;
-        }
-        if (ready < 0 && errno != EINTR) {
-            ThrowSocketError(WsaErrorFromErrno(errno));
-        }
-    }
-}
-
-// Waits for `events`; false when the wait ran out. The wait is the smaller of the silence
-// limit and what remains of the whole request.
-bool WaitFor(int fd, short events, int silenceMs, TClock::time_point deadline,
-             const TCancelSignal& cancel) {
-    const auto silenceEnd = TClock::now() + std::chrono::milliseconds(std::max(silenceMs, 0));
-    return PollOrCancel(fd, events, std::min(silenceEnd, deadline), cancel);
-}
-
-// Whether an idle kept-alive connection still looks usable: not closed by the server and
-// with no stray bytes waiting.
-bool IdleConnectionUsable(int fd) {
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, 0);
-    if (ready == 0) {
-        return true;
-    }
-    if (ready < 0) {
-        return false;
-    }
-    char probe = 0;
-    const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-}
 
 } // namespace
 
@@ -197,23 +73,52 @@ std::string EncodeForm(const std::vector<std::pair<std::string, std::string>>& f
     return out;
 }
 
+namespace {
+
+// One parameter value: a token, or a quoted string whose backslash escapes are undone.
+// `text` starts at the value; it is left after the value.
+std::string TakeParameterValue(std::string_view& text) {
+    std::string value;
+    text = TrimBlanks(text);
+    if (text.empty() || text.front() != '"') {
+        const std::size_t end = std::min(text.find(';'), text.size());
+        value = std::string(TrimBlanks(text.substr(0, end)));
+        text.remove_prefix(end);
+        return value;
+    }
+    std::size_t i = 1;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            ++i;
+        }
+        value += text[i];
+    }
+    text.remove_prefix(std::min(i + 1, text.size()));
+    // Whatever follows a closing quote up to the next ';' is not part of any value.
+    text.remove_prefix(std::min(text.find(';'), text.size()));
+    return value;
+}
+
+} // namespace
+
 bool ContentTypeIsUtf8(std::string_view contentType) {
-    std::size_t semi = contentType.find(';');
-    while (semi != std::string_view::npos) {
-        contentType.remove_prefix(semi + 1);
-        semi = contentType.find(';');
-        const std::string_view param = contentType.substr(0, semi);
-        const std::size_t eq = param.find('=');
-        if (eq == std::string_view::npos ||
-            AsciiLower(TrimBlanks(param.substr(0, eq))) != "charset") {
+    // The media type, then "; name=value" parameters; a ';' or "charset=" inside a quoted
+    // value belongs to that value.
+    std::string_view rest = contentType.substr(std::min(contentType.find(';'), contentType.size()));
+    while (!rest.empty()) {
+        rest.remove_prefix(1); // the ';'
+        const std::size_t eq = rest.find('=');
+        const std::size_t semi = rest.find(';');
+        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+            rest.remove_prefix(std::min(semi, rest.size()));
             continue;
         }
-        std::string_view value = TrimBlanks(param.substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
+        const std::string name = AsciiLower(TrimBlanks(rest.substr(0, eq)));
+        rest.remove_prefix(eq + 1);
+        const std::string value = AsciiLower(TakeParameterValue(rest));
+        if (name == "charset") {
+            return value == "utf-8" || value == "utf8";
         }
-        const std::string lower = AsciiLower(value);
-        return lower == "utf-8" || lower == "utf8";
     }
     return false;
 }
@@ -225,7 +130,9 @@ struct TIdHTTP::TImpl {
     std::atomic<bool> HttpsOn{false};
     THttpLimits Limits;
     TCookieStore Cookies{Limits.MaxCookies};
-    TSocket Connection;
+    // The kept connection, for one scheme, host and port at a time.
+    std::unique_ptr<TTransport> Connection;
+    std::string ConnectionScheme;
     std::string ConnectionHost;
     int ConnectionPort = 0;
     std::string Buffer = std::string(kReadBuffer, '\0');
@@ -233,16 +140,21 @@ struct TIdHTTP::TImpl {
     std::string Request(const std::string& url, bool post, const std::string& formBody);
     THttpResponseParser Exchange(const THttpUrl& url, const std::string& request,
                                  TClock::time_point& deadline);
-    TSocket Connect(const THttpUrl& url);
-    void Send(int fd, const std::string& bytes, bool reused, TClock::time_point deadline);
+    // A new connection, TLS for https; resolving and connecting are not counted in the
+    // request limit (they have the connect limit), the handshake is.
+    std::unique_ptr<TTransport> Connect(const THttpUrl& url, TClock::time_point& deadline);
+    void Send(const std::string& bytes, bool reused, TClock::time_point deadline);
     // Takes the answer's cookies as soon as its head is read, so that a body that fails later
     // does not lose them.
-    THttpResponseParser Receive(const THttpUrl& url, int fd, bool reused,
-                                TClock::time_point deadline);
+    THttpResponseParser Receive(const THttpUrl& url, bool reused, TClock::time_point deadline);
     std::string BuildRequest(const THttpUrl& url, bool post, const std::string& formBody);
     void TakeCookies(const THttpUrl& url, const THttpResponseParser& answer);
+    TIoWait ReadWait(TClock::time_point deadline) const {
+        return TIoWait(CancelSignal, Limits.ReadSilenceMs, deadline);
+    }
     void CloseConnection() {
-        Connection.Close();
+        Connection.reset();
+        ConnectionScheme.clear();
         ConnectionHost.clear();
         ConnectionPort = 0;
     }
@@ -352,10 +264,10 @@ std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
     while (true) {
         CancelSignal.ThrowIfRaised();
         const THttpUrl target = ParseHttpUrl(current);
-        if (target.Scheme == "https") {
+        if (target.Scheme == "https" && !HttpsOn.load()) {
             throw qrv::Error(kNoTls);
         }
-        if (target.Scheme != "http") {
+        if (target.Scheme != "http" && target.Scheme != "https") {
             throw qrv::Error("Unsupported address: " + current);
         }
         const std::string request = BuildRequest(target, post, post ? formBody : std::string());
@@ -396,25 +308,24 @@ std::string TIdHTTP::TImpl::Request(const std::string& url, bool post,
 
 THttpResponseParser TIdHTTP::TImpl::Exchange(const THttpUrl& url, const std::string& request,
                                              TClock::time_point& deadline) {
-    if (Connection.Open() && (ConnectionHost != url.Host || ConnectionPort != url.Port)) {
+    if (Connection && (ConnectionScheme != url.Scheme || ConnectionHost != url.Host ||
+                       ConnectionPort != url.Port)) {
         CloseConnection();
     }
-    if (Connection.Open() && !IdleConnectionUsable(Connection.Fd())) {
+    if (Connection && !Connection->IdleUsable()) {
         CloseConnection();
     }
     while (true) {
-        const bool reused = Connection.Open();
+        const bool reused = Connection != nullptr;
         if (!reused) {
-            const auto started = TClock::now();
-            Connection = Connect(url);
+            Connection = Connect(url, deadline);
+            ConnectionScheme = url.Scheme;
             ConnectionHost = url.Host;
             ConnectionPort = url.Port;
-            // Connecting has its own limit; the request limit covers the rest.
-            deadline += TClock::now() - started;
         }
         try {
-            Send(Connection.Fd(), request, reused, deadline);
-            THttpResponseParser answer = Receive(url, Connection.Fd(), reused, deadline);
+            Send(request, reused, deadline);
+            THttpResponseParser answer = Receive(url, reused, deadline);
             if (answer.State() == THttpResponseParser::TState::Failed) {
                 CloseConnection();
                 throw qrv::Error(answer.FailureText());
@@ -432,86 +343,38 @@ THttpResponseParser TIdHTTP::TImpl::Exchange(const THttpUrl& url, const std::str
     }
 }
 
-TSocket TIdHTTP::TImpl::Connect(const THttpUrl& url) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    if (url.Ipv6Literal) {
-        hints.ai_flags = AI_NUMERICHOST;
+std::unique_ptr<TTransport> TIdHTTP::TImpl::Connect(const THttpUrl& url,
+                                                    TClock::time_point& deadline) {
+    const bool tls = url.Scheme == "https";
+    if (tls) {
+        LoadTlsModule(); // before anything goes out: a missing module fails at once
     }
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(url.Port);
-    const int resolved = ::getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &found);
-    if (resolved != 0) {
-        ThrowSocketError(WsaErrorFromResolver(resolved, errno));
-    }
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
-    CancelSignal.ThrowIfRaised();
-
+    const auto started = TClock::now();
     const int limitMs = ConnectLimitMs.load();
-    const auto connectDeadline = TClock::now() + std::chrono::milliseconds(limitMs);
-    int lastError = ECONNREFUSED;
-    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        TSocket socket(::socket(address->ai_family,
-                                address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                address->ai_protocol));
-        if (!socket.Open()) {
-            lastError = errno;
-            continue;
-        }
-        if (::connect(socket.Fd(), address->ai_addr, address->ai_addrlen) == 0) {
-            return socket;
-        }
-        if (errno != EINPROGRESS && errno != EINTR) {
-            lastError = errno;
-            continue;
-        }
-        const std::optional<TClock::time_point> until =
-            limitMs > 0 ? std::optional(connectDeadline) : std::nullopt;
-        if (!PollOrCancel(socket.Fd(), POLLOUT, until, CancelSignal)) {
-            throw qrv::Error(kConnectTimedOut);
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket.Fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-            error = errno;
-        }
-        if (error == 0) {
-            return socket;
-        }
-        lastError = error;
+    const std::optional<TClock::time_point> connectEnd =
+        limitMs > 0 ? std::optional(started + std::chrono::milliseconds(limitMs)) : std::nullopt;
+    TSocket socket = ConnectSocket(url, CancelSignal, connectEnd, deadline);
+    // Connecting has its own limit; the request limit covers the rest.
+    deadline += TClock::now() - started;
+    if (!tls) {
+        return std::make_unique<TPlainTransport>(std::move(socket));
     }
-    ThrowSocketError(WsaErrorFromErrno(lastError));
+    const TIoWait handshakeWait(CancelSignal, Limits.ReadSilenceMs, deadline, connectEnd);
+    return std::make_unique<TTlsTransport>(std::move(socket), url.Host, handshakeWait);
 }
 
-void TIdHTTP::TImpl::Send(int fd, const std::string& bytes, bool reused,
-                          TClock::time_point deadline) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitFor(fd, POLLOUT, Limits.ReadSilenceMs, deadline, CancelSignal)) {
-                throw qrv::Error(kReadTimedOut);
-            }
-            continue;
-        }
-        const int error = n < 0 ? errno : EPIPE;
-        if (reused && (error == EPIPE || error == ECONNRESET)) {
-            throw TStaleConnection{WsaErrorFromErrno(error), false};
-        }
-        ThrowSocketError(WsaErrorFromErrno(error));
+void TIdHTTP::TImpl::Send(const std::string& bytes, bool reused, TClock::time_point deadline) {
+    const int error = Connection->Send(bytes, ReadWait(deadline));
+    if (error == 0) {
+        return;
     }
+    if (reused && (error == EPIPE || error == ECONNRESET)) {
+        throw TStaleConnection{WsaErrorFromErrno(error), false};
+    }
+    ThrowSocketError(WsaErrorFromErrno(error));
 }
 
-THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, int fd, bool reused,
+THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, bool reused,
                                             TClock::time_point deadline) {
     THttpResponseParser answer(Limits.Parser);
     bool headSeen = false;
@@ -522,21 +385,16 @@ THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, int fd, bool re
             TakeCookies(url, answer);
         }
     };
+    const TIoWait wait = ReadWait(deadline);
     while (true) {
-        if (!WaitFor(fd, POLLIN, Limits.ReadSilenceMs, deadline, CancelSignal)) {
-            throw qrv::Error(kReadTimedOut);
-        }
-        const ssize_t n = ::recv(fd, Buffer.data(), Buffer.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-                continue;
+        const TIoResult got = Connection->Receive(Buffer.data(), Buffer.size(), wait);
+        if (got.Error != 0) {
+            if (reused && !answer.AnyBytes() && got.Error == ECONNRESET) {
+                throw TStaleConnection{WsaErrorFromErrno(got.Error), false};
             }
-            if (reused && !answer.AnyBytes() && errno == ECONNRESET) {
-                throw TStaleConnection{WsaErrorFromErrno(errno), false};
-            }
-            ThrowSocketError(WsaErrorFromErrno(errno));
+            ThrowSocketError(WsaErrorFromErrno(got.Error));
         }
-        if (n == 0) {
+        if (got.Bytes == 0) {
             if (reused && !answer.AnyBytes()) {
                 throw TStaleConnection{0, true};
             }
@@ -544,7 +402,7 @@ THttpResponseParser TIdHTTP::TImpl::Receive(const THttpUrl& url, int fd, bool re
             takeCookies();
             return answer;
         }
-        answer.Feed(std::string_view(Buffer.data(), static_cast<std::size_t>(n)));
+        answer.Feed(std::string_view(Buffer.data(), got.Bytes));
         takeCookies();
         if (answer.State() != THttpResponseParser::TState::NeedMore) {
             return answer;

@@ -61,7 +61,8 @@ public:
 
     // Whether https addresses are fetched (over TLS) instead of failing with
     // "IOHandler value is not valid". Off by default; an opt-in of the settings key. May be
-    // set from any thread; it applies from the next request.
+    // set from any thread; it applies from the next request. TLS (OpenSSL and the trust
+    // store) is loaded at the first https connection and kept for the process.
     void SetHttpsEnabled(bool on);
     bool HttpsEnabled() const;
 
@@ -72,8 +73,8 @@ public:
     // Cookies held at the moment (tests and diagnostics).
     std::size_t CookieCount() const;
 
-    // From any thread: breaks off the request under way (resolving the name excepted, which
-    // cannot be interrupted) and makes it, and every later one, fail at once with
+    // From any thread: breaks off the request under way (a name lookup in progress is left
+    // to finish on its own thread) and makes it, and every later one, fail at once with
     // THttpCancelled. For the end of the program: a cancelled client stays cancelled.
     void Cancel();
     bool Cancelled() const;

@@ -297,7 +297,7 @@ std::string RemoveDotSegments(std::string_view path) {
 
 std::string THttpUrl::HostHeader() const {
     std::string out = Ipv6Literal ? "[" + Host + "]" : Host;
-    if (Port != 80) {
+    if (Port != DefaultPort(Scheme)) {
         out += ':';
         out += std::to_string(Port);
     }

@@ -13,7 +13,8 @@ struct THttpUrl {
     std::string Target; // path and query as sent on the request line, never empty
     bool Ipv6Literal = false;
 
-    // "host" or "host:port" (IPv6 literals in brackets); the port only when it is not 80.
+    // "host" or "host:port" (IPv6 literals in brackets); the port only when it is not the
+    // scheme's default.
     std::string HostHeader() const;
     // The path without the query.
     std::string Path() const;

@@ -226,6 +226,11 @@ TEST(HttpClientBody, CharsetDecidesTheDecoding) {
         {"", utf8, asLatin1},
         {"text/html; charset=iso-8859-2", utf8, asLatin1},
         {"text/html; charset=utf-16", utf8, asLatin1},
+        // "charset=" inside another parameter's quoted value is part of that value.
+        {"text/html; foo=\"x; charset=utf-8\"", utf8, asLatin1},
+        {"text/html; foo=\"a\\\"; charset=utf-8\"", utf8, asLatin1},
+        {"text/html; foo=\"x; charset=latin1\"; charset=utf-8", utf8, utf8},
+        {"text/html; charset=\"utf-8\"; charset=latin1", utf8, utf8},
         {"text/html; charset=utf-8", bom + "abc", bom + "abc"},
         {"text/plain", bom + "abc",
          "\xC3\xAF\xC2\xBB\xC2\xBF"
