@@ -36,6 +36,12 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_THREADS 0)
 include(CPack)
 
+# The TLS module for https addresses, loaded by the program at its first https fetch; found
+# relative to the program (<prefix>/bin/../lib/quorvane/). dpkg-shlibdeps finds libssl3 through it.
+if(TARGET qrv_tls)
+  install(TARGETS qrv_tls LIBRARY DESTINATION lib/quorvane)
+endif()
+
 # `cmake --build <build> --target deb` builds what the package holds and only that (not the
 # tests or benchmarks), then the package, in the build folder.
 if(TARGET quorvane)
@@ -43,5 +49,5 @@ if(TARGET quorvane)
     COMMAND "${CMAKE_CPACK_COMMAND}" -G DEB --config "${PROJECT_BINARY_DIR}/CPackConfig.cmake"
     WORKING_DIRECTORY "${PROJECT_BINARY_DIR}"
     COMMENT "Making ${CPACK_DEBIAN_FILE_NAME}" VERBATIM)
-  add_dependencies(deb quorvane qrv_documents qrv_icons)
+  add_dependencies(deb quorvane qrv_tls qrv_documents qrv_icons)
 endif()

@@ -2,6 +2,7 @@
 
 #include "platform/AsciiText.h"
 
+#include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/IntConv.h"
 
@@ -88,10 +89,14 @@ std::optional<std::int32_t> ParseDecimal(std::string_view text) {
     return platform::StrToInt(text);
 }
 
-// Bytes that stop the fast copy of an attribute value when reading.
+// Bytes that stop the fast copy of an attribute value when reading: markup, white space that
+// XML normalises, other control characters, and every byte beyond ASCII, which needs decoding.
 constexpr std::array<bool, 256> MakeReadSpecial() {
     std::array<bool, 256> t{};
-    t['&'] = t['<'] = t['\t'] = t['\n'] = t['\r'] = true;
+    t['&'] = t['<'] = true;
+    for (std::size_t b = 0; b < 256; ++b) {
+        t[b] = t[b] || b < 0x20 || b >= 0x80;
+    }
     return t;
 }
 constexpr std::array<bool, 256> kReadSpecial = MakeReadSpecial();
@@ -111,6 +116,71 @@ constexpr std::array<std::string_view, 256> MakeEscapes() {
 }
 constexpr std::array<std::string_view, 256> kEscapes = MakeEscapes();
 
+// Bytes the writer cannot copy as they are: the escapes above, control characters that XML
+// cannot hold as text, and everything beyond ASCII.
+constexpr std::array<bool, 256> MakeWriteSpecial() {
+    std::array<bool, 256> t{};
+    for (std::size_t b = 0; b < 256; ++b) {
+        t[b] = !kEscapes[b].empty() || b < 0x20 || b >= 0x80;
+    }
+    return t;
+}
+constexpr std::array<bool, 256> kWriteSpecial = MakeWriteSpecial();
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Characters outside XML's character range: a document cannot hold them, not even as
+// references.
+bool XmlCannotHold(char32_t cp) {
+    return (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE || cp == 0xFFFF;
+}
+
+// The encoding named by an XML declaration at the start of `s`, "" when there is none.
+std::string_view DeclaredEncoding(std::string_view s) {
+    if (!s.starts_with("<?xml") || s.size() < 6 || !IsSpace(s[5])) {
+        return {};
+    }
+    const std::string_view decl = s.substr(0, s.find("?>"));
+    std::size_t at = decl.find("encoding");
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    at += 8;
+    while (at < decl.size() && IsSpace(decl[at])) {
+        ++at;
+    }
+    if (at >= decl.size() || decl[at] != '=') {
+        return {};
+    }
+    ++at;
+    while (at < decl.size() && IsSpace(decl[at])) {
+        ++at;
+    }
+    if (at >= decl.size() || (decl[at] != '"' && decl[at] != '\'')) {
+        return {};
+    }
+    const std::size_t end = decl.find(decl[at], at + 1);
+    return end == std::string_view::npos ? std::string_view{} : decl.substr(at + 1, end - at - 1);
+}
+
+// 0 for UTF-8, the Windows code page a name gives ("windows-1250", "cp1250"), else -1.
+int EncodingCodePage(std::string_view name) {
+    if (EqualsNoCase(name, "UTF-8") || EqualsNoCase(name, "UTF8")) {
+        return 0;
+    }
+    for (const std::string_view prefix : {"windows-", "cp"}) {
+        if (name.size() == prefix.size() + 4 &&
+            EqualsNoCase(name.substr(0, prefix.size()), prefix)) {
+            const auto page = platform::StrToInt(name.substr(prefix.size()));
+            if (page && *page >= 1250 && *page <= 1258) {
+                return *page;
+            }
+        }
+    }
+    return -1;
+}
+
 struct TAttribute {
     std::string_view Name;
     std::string_view Raw;
@@ -129,11 +199,18 @@ class TPacketParser {
 public:
     TPacketParser(std::string_view bytes, std::span<const TFieldDef> fields,
                   std::vector<std::uint32_t>& changeLog,
-                  const std::function<void(const TPacketRow&)>& onRow)
-        : s_(bytes), fields_(fields), changeLog_(changeLog), onRow_(onRow), values_(fields.size()),
-          scratch_(fields.size()) {}
+                  const std::function<void(const TPacketRow&)>& onRow, int legacyCodePage)
+        : s_(bytes), codePage_(legacyCodePage), fields_(fields), changeLog_(changeLog),
+          onRow_(onRow), values_(fields.size()), scratch_(fields.size()) {}
 
     void Run() {
+        if (s_.starts_with(kUtf8Bom)) {
+            p_ = kUtf8Bom.size();
+            utf8_ = true;
+        } else if (const int page = EncodingCodePage(DeclaredEncoding(s_)); page >= 0) {
+            utf8_ = page == 0;
+            codePage_ = page == 0 ? codePage_ : page;
+        }
         ReadProlog();
         ReadRoot();
     }
@@ -285,6 +362,17 @@ private:
                 scratch.append(raw.data() + start, i - start);
                 continue;
             }
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                const std::size_t start = i;
+                while (i < raw.size() && static_cast<unsigned char>(raw[i]) >= 0x80) {
+                    ++i;
+                }
+                const std::string_view high = raw.substr(start, i - start);
+                scratch += utf8_ ? ToPacketText(high)
+                                 : (codePage_ == 0 ? platform::AnsiToUtf8(high)
+                                                   : platform::AnsiToUtf8(high, codePage_));
+                continue;
+            }
             switch (c) {
             case '<':
                 Fail(a.Offset + i, "'<' inside an attribute value");
@@ -297,8 +385,12 @@ private:
                 scratch.push_back(' ');
                 ++i;
                 break;
-            default: // '&'
+            case '&':
                 i = DecodeReference(a, i, scratch);
+                break;
+            default: // a control character
+                platform::AppendUtf8(scratch, kReplacement);
+                ++i;
                 break;
             }
         }
@@ -334,11 +426,14 @@ private:
             (ec != std::errc() && ec != std::errc::result_out_of_range)) {
             Fail(a.Offset + amp, "malformed character reference '&" + Quote(body) + ";'");
         }
-        // The file is single-byte text: a reference beyond 255 names no byte it could hold.
-        if (ec == std::errc::result_out_of_range || value > 255) {
-            Fail(a.Offset + amp, "character reference '&" + Quote(body) + ";' is beyond 255");
+        // A reference names a Unicode character; a surrogate or a number beyond the last one
+        // names none.
+        if (ec == std::errc::result_out_of_range || value > 0x10FFFF ||
+            (value >= 0xD800 && value <= 0xDFFF)) {
+            Fail(a.Offset + amp, "character reference '&" + Quote(body) + ";' names no character");
         }
-        out.push_back(static_cast<char>(value));
+        const auto cp = static_cast<char32_t>(value);
+        platform::AppendUtf8(out, XmlCannotHold(cp) ? kReplacement : cp);
         return next;
     }
 
@@ -683,6 +778,8 @@ private:
 
     std::string_view s_;
     std::size_t p_ = 0;
+    bool utf8_ = false;
+    int codePage_ = 0; // of raw bytes beyond ASCII unless utf8_; 0 the station's
     bool tagEmpty_ = false;
     bool fieldsChecked_ = false;
     std::span<const TFieldDef> fields_;
@@ -712,23 +809,62 @@ std::string_view FieldTypeName(TFieldType type) {
 
 void ReadDataPacket(std::string_view bytes, std::span<const TFieldDef> fields,
                     std::vector<std::uint32_t>& changeLog,
-                    const std::function<void(const TPacketRow&)>& onRow) {
+                    const std::function<void(const TPacketRow&)>& onRow, int legacyCodePage) {
     changeLog.clear();
-    TPacketParser(bytes, fields, changeLog, onRow).Run();
+    TPacketParser(bytes, fields, changeLog, onRow, legacyCodePage).Run();
+}
+
+std::string ToPacketText(std::string_view utf8) {
+    std::string text = platform::SanitizeUtf8(utf8);
+    std::size_t i = 0;
+    while (i < text.size() && !XmlCannotHold(static_cast<unsigned char>(text[i])) &&
+           static_cast<unsigned char>(text[i]) != 0xEF) {
+        ++i;
+    }
+    if (i == text.size()) {
+        return text;
+    }
+    std::string out(text, 0, i);
+    char32_t cp = 0;
+    while (i < text.size()) {
+        if (!platform::NextUtf8(text, i, cp)) { // not after sanitizing; kept safe all the same
+            cp = kReplacement;
+            ++i;
+        }
+        platform::AppendUtf8(out, XmlCannotHold(cp) ? kReplacement : cp);
+    }
+    return out;
 }
 
 void AppendEscaped(std::string& out, std::string_view value) {
     std::size_t i = 0;
+    char buf[16];
     while (i < value.size()) {
         const std::size_t start = i;
-        while (i < value.size() && kEscapes[static_cast<unsigned char>(value[i])].empty()) {
+        while (i < value.size() && !kWriteSpecial[static_cast<unsigned char>(value[i])]) {
             ++i;
         }
         out.append(value.data() + start, i - start);
-        if (i < value.size()) {
-            out.append(kEscapes[static_cast<unsigned char>(value[i])]);
-            ++i;
+        if (i == value.size()) {
+            break;
         }
+        const auto byte = static_cast<unsigned char>(value[i]);
+        if (!kEscapes[byte].empty()) {
+            out.append(kEscapes[byte]);
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        if (!platform::NextUtf8(value, i, cp)) {
+            cp = kReplacement;
+            ++i;
+        } else if (XmlCannotHold(cp)) {
+            cp = kReplacement;
+        }
+        const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint32_t>(cp));
+        out += "&#";
+        out.append(buf, res.ptr);
+        out += ';';
     }
 }
 

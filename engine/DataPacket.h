@@ -11,7 +11,11 @@
 namespace qrv::engine {
 
 // The XML data packet: one table with its field list, an optional change journal and the rows.
-// Values are single-byte text (the station's ANSI code page); this layer never converts them.
+// Values are UTF-8 on both sides of this layer. The file is written as ASCII, every character
+// beyond it as a numeric character reference ("&#345;"), so that it is valid XML without naming
+// an encoding and reads the same under every locale. Characters that XML cannot hold at all
+// (control characters but tab, line feed and carriage return; U+FFFE, U+FFFF) are U+FFFD in
+// the file, and so on reading.
 
 enum class TFieldType { String, Boolean, Integer };
 
@@ -39,15 +43,23 @@ struct TPacketRow {
 };
 
 // Longest attribute value (as written, escapes included) the reader accepts. The widest field
-// holds 50000 characters, at most six bytes each when escaped.
+// holds 50000 characters, at most ten bytes each when escaped ("&#1114111;").
 inline constexpr std::size_t kMaxAttributeBytes = 1u << 20;
+
+// Largest file the list reads; a larger one is refused before it is read, and the list never
+// writes one.
+inline constexpr std::size_t kMaxPacketBytes = 256u << 20;
 
 // Most rows the reader accepts (a check run over them would last more than a day). A record
 // costs far more memory than its shortest row ("<ROW/>"), so a damaged file must not be able to
 // claim gigabytes.
 inline constexpr std::size_t kMaxRows = 100000;
 
-// Parses a whole packet held in `bytes`. Checks that `fields` are all declared with their
+// Parses a whole packet held in `bytes`. Character references name Unicode characters. Raw
+// bytes of 128 and above are UTF-8 where the file says so (a UTF-8 byte-order mark, which is
+// skipped, or encoding="UTF-8" in the declaration) and otherwise bytes of the code page the
+// declaration names ("windows-1250") or, as lists of earlier versions hold them, of
+// `legacyCodePage` (0: the station's). Checks that `fields` are all declared with their
 // types (and widths for strings), loads the change journal's numbers into `changeLog` and calls
 // `onRow` once per row, in file order. Fields the file declares beyond `fields`, and row
 // attributes that name none of them, are skipped. Throws qrv::Error carrying the reason
@@ -56,7 +68,7 @@ inline constexpr std::size_t kMaxRows = 100000;
 // outside `bytes`.
 void ReadDataPacket(std::string_view bytes, std::span<const TFieldDef> fields,
                     std::vector<std::uint32_t>& changeLog,
-                    const std::function<void(const TPacketRow&)>& onRow);
+                    const std::function<void(const TPacketRow&)>& onRow, int legacyCodePage = 0);
 
 // Writing, in pieces, appended to `out`. The sequence is: head, then per row RowStart, the
 // present fields in field order, RowEnd; then Tail.
@@ -69,7 +81,12 @@ void AppendBooleanAttribute(std::string& out, std::string_view name, bool value)
 void AppendRowEnd(std::string& out);
 void AppendPacketTail(std::string& out);
 
-// Appends `value` with the characters that the format escapes replaced.
+// UTF-8 text as a packet holds it: bytes that are not UTF-8 and characters that XML cannot hold
+// become U+FFFD.
+std::string ToPacketText(std::string_view utf8);
+
+// Appends UTF-8 `value` with the characters that the format escapes replaced and everything
+// beyond ASCII as character references; what ToPacketText replaces is written as U+FFFD.
 void AppendEscaped(std::string& out, std::string_view value);
 
 } // namespace qrv::engine

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <locale>
 #include <sys/stat.h>
 #include <vector>
@@ -64,21 +65,15 @@ const std::locale& CollationLocale() {
     return locale;
 }
 
-// Sort key of a stored (single-byte) name under the locale's collation, so that ordering
-// compares plain bytes. Most names are ASCII, which is UTF-8 already.
-std::string CollationKey(std::string_view ansi) {
+// Sort key of a stored name under the locale's collation, so that ordering compares plain
+// bytes.
+std::string CollationKey(std::string_view utf8) {
     const auto& collate = std::use_facet<std::collate<char>>(CollationLocale());
-    const bool ascii = std::all_of(ansi.begin(), ansi.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-        return collate.transform(ansi.data(), ansi.data() + ansi.size());
-    }
-    const std::string utf8 = platform::AnsiToUtf8(ansi);
     return collate.transform(utf8.data(), utf8.data() + utf8.size());
 }
 
 struct TRecord {
-    std::array<std::string, kTextCount> Text; // station's code page, cut and trimmed
+    std::array<std::string, kTextCount> Text; // UTF-8, cut and trimmed
     std::array<std::int32_t, kNumberCount> Number{};
     std::array<bool, kFlagCount> Flag{};
     std::uint16_t NullMask = kAllNull; // bit set: field is null
@@ -108,11 +103,12 @@ bool KeyLess(const TRecord* a, const TRecord* b) {
     return c < 0 || (c == 0 && a->Seq < b->Seq);
 }
 
-// Cuts to the width in characters (bytes of the single-byte text), then drops trailing spaces.
-void StoreText(std::string& target, std::string text, std::size_t width) {
-    if (text.size() > width) {
-        text.resize(width);
-    }
+// Cuts to the width in characters, then drops trailing spaces. What the file cannot hold (bytes
+// that are not UTF-8, control characters) becomes U+FFFD first, so that the list holds exactly
+// what it writes and reads back.
+void StoreText(std::string& target, std::string_view utf8, std::size_t width) {
+    std::string text = ToPacketText(utf8);
+    text.resize(platform::Utf8Prefix(text, width).size());
     const std::size_t end = text.find_last_not_of(' ');
     text.resize(end == std::string::npos ? 0 : end + 1);
     target = std::move(text);
@@ -143,6 +139,10 @@ bool FileExists(const std::string& path) {
 
 [[noreturn]] void Fail(const std::string& reason) {
     throw Error("setServer: " + reason);
+}
+
+std::string TooLarge() {
+    return "The file is larger than " + std::to_string(kMaxPacketBytes) + " bytes";
 }
 
 } // namespace
@@ -317,8 +317,8 @@ struct TServerList::TImpl {
                     switch (TypeOf(f)) {
                     case TFieldType::String:
                         // A longer value than the field holds is cut, as an assignment would.
-                        rec->TextOf(f) =
-                            v.Text.substr(0, kFields[static_cast<std::size_t>(i)].Width);
+                        rec->TextOf(f) = platform::Utf8Prefix(
+                            v.Text, kFields[static_cast<std::size_t>(i)].Width);
                         break;
                     case TFieldType::Boolean:
                         rec->FlagOf(f) = v.Boolean;
@@ -377,14 +377,20 @@ const std::string& TServerList::FileName() const {
 
 void TServerList::Open() {
     std::string bytes;
-    if (impl_->FileName.empty() || !platform::ReadWholeFile(impl_->FileName, bytes)) {
+    if (impl_->FileName.empty() ||
+        !platform::ReadWholeFile(impl_->FileName, bytes, kMaxPacketBytes)) {
+        const bool tooLarge = errno == EFBIG;
         impl_->Reset();
-        Fail("Missing data provider or data packet");
+        Fail(tooLarge ? TooLarge() : "Missing data provider or data packet");
     }
     OpenFromBytes(bytes);
 }
 
 void TServerList::OpenFromBytes(std::string_view bytes) {
+    if (bytes.size() > kMaxPacketBytes) {
+        impl_->Reset();
+        Fail(TooLarge());
+    }
     const auto before = impl_->Where();
     impl_->Load(bytes);
     if (impl_->Where() != before && OnAfterScroll) {
@@ -399,7 +405,13 @@ void TServerList::CreateEmpty() {
 
 std::string TServerList::SaveToBytes() const {
     impl_->RequireOpen();
-    return impl_->Serialise();
+    std::string bytes = impl_->Serialise();
+    if (bytes.size() > kMaxPacketBytes) {
+        // Written, the next start would refuse it and replace it by an empty list.
+        Fail("The list is too large to be saved (" + std::to_string(bytes.size()) +
+             " bytes, at most " + std::to_string(kMaxPacketBytes) + ")");
+    }
+    return bytes;
 }
 
 void TServerList::SaveToFile(const std::string& path) const {
@@ -668,7 +680,7 @@ std::string ReadAsString(const TRecord* rec, TField f) {
     }
     switch (TypeOf(f)) {
     case TFieldType::String:
-        return platform::AnsiToUtf8(rec->TextOf(f));
+        return rec->TextOf(f);
     case TFieldType::Boolean:
         return rec->FlagOf(f) ? "True" : "False";
     case TFieldType::Integer:
@@ -685,7 +697,7 @@ std::int32_t ReadAsInteger(const TRecord* rec, TField f) {
     case TFieldType::String: {
         const auto value = platform::StrToInt(rec->TextOf(f));
         if (!value) {
-            Fail("'" + platform::AnsiToUtf8(rec->TextOf(f)) + "' is not a valid integer value");
+            Fail("'" + rec->TextOf(f) + "' is not a valid integer value");
         }
         return *value;
     }
@@ -705,7 +717,7 @@ bool ReadAsBoolean(const TRecord* rec, TField f) {
     case TFieldType::String: {
         bool value = false;
         if (!ParseBooleanText(rec->TextOf(f), value)) {
-            Fail("'" + platform::AnsiToUtf8(rec->TextOf(f)) + "' is not a valid boolean value");
+            Fail("'" + rec->TextOf(f) + "' is not a valid boolean value");
         }
         return value;
     }
@@ -771,8 +783,7 @@ void TServerList::SetString(TField field, std::string_view utf8) {
     TRecord& rec = *impl_->Buffer;
     switch (TypeOf(field)) {
     case TFieldType::String:
-        StoreText(rec.TextOf(field), platform::Utf8ToAnsi(utf8),
-                  kFields[static_cast<std::size_t>(Index(field))].Width);
+        StoreText(rec.TextOf(field), utf8, kFields[static_cast<std::size_t>(Index(field))].Width);
         break;
     case TFieldType::Boolean: {
         bool value = false;

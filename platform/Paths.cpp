@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -303,17 +304,25 @@ const std::string& ProgramDataDir() {
     return dir;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    const auto fail = [fd](int err) {
         ::close(fd);
         errno = err;
         return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return fail(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return fail(EISDIR);
+    }
+    if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        return fail(EFBIG);
     }
     out.clear();
     if (st.st_size > 0) {
@@ -326,13 +335,15 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
             if (errno == EINTR) {
                 continue;
             }
-            const int err = errno;
-            ::close(fd);
-            errno = err;
-            return false;
+            return fail(errno);
         }
         if (n == 0) {
             break;
+        }
+        if (static_cast<size_t>(n) > maxBytes - out.size()) {
+            out.clear();
+            out.shrink_to_fit();
+            return fail(EFBIG);
         }
         out.append(buf, static_cast<size_t>(n));
     }

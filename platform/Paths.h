@@ -58,7 +58,10 @@ std::string ResolveProgramDataDir(const std::string& exeDir);
 // ResolveProgramDataDir(ExecutableDir()), resolved once.
 const std::string& ProgramDataDir();
 
-// Reads a whole file; returns false (errno set) when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& out);
+// Reads a whole file; returns false (errno set) when it cannot be read. A file larger than
+// `maxBytes` fails with EFBIG before it is read, or as soon as reading passes the bound (a file
+// that grows meanwhile), so memory never grows with the file.
+bool ReadWholeFile(const std::string& path, std::string& out,
+                   std::size_t maxBytes = static_cast<std::size_t>(-1));
 
 } // namespace qrv::platform

@@ -9,7 +9,7 @@ packages=(
   xvfb xauth trayer xdotool x11-utils
   dbus-daemon sway wtype fonts-wine
   qt6-translations-l10n
-  nginx-light curl libxml2-utils
+  nginx-light curl libxml2-utils locales
   dpkg-dev desktop-file-utils appstream lintian
 )
 
@@ -19,12 +19,19 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The list file's tests save under one locale and read under another.
+for loc in cs_CZ en_US; do
+  if ! locale -a 2>/dev/null | grep -qx "$loc.utf8"; then
+    $sudo localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+  fi
+done

@@ -44,10 +44,13 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// A decimal number that fits in 63 bits, or nothing.
+// A decimal number that fits in 63 bits, or nothing. The bound is on the value, not on the
+// count of digits, so that leading zeros are read as curl reads them.
 bool ParseLength(std::string_view text, std::uint64_t& value) {
+    constexpr auto kMaxLength =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     text = TrimBlanks(text);
-    if (text.empty() || text.size() > 18) {
+    if (text.empty()) {
         return false;
     }
     std::uint64_t out = 0;
@@ -55,7 +58,11 @@ bool ParseLength(std::string_view text, std::uint64_t& value) {
         if (!IsDigit(c)) {
             return false;
         }
-        out = out * 10 + static_cast<std::uint64_t>(c - '0');
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (out > (kMaxLength - digit) / 10) {
+            return false;
+        }
+        out = out * 10 + digit;
     }
     value = out;
     return true;

@@ -257,8 +257,12 @@ TEST(CheckRun, ResponseIsComparedWholeAndWinsOverTheLimit) {
         {"two lines", "one\r\ntwo", false, true, "one\r\ntwo", false, "OK", false},
         {"not compared", "anything", false, false, "hello", false, "OK", false},
         {"code page has it", "na\xc3\xafve", true, true, "na\xc3\xafve", false, "OK", false},
-        {"code page lacks it", "\xd0\xb4\xd0\xb0", true, true, "\xd0\xb4\xd0\xb0", false,
-         "ERR_RESP", false},
+        // The list keeps every character whole, whatever the locale's code page (1252 here).
+        {"beyond the code page", "\xd0\xb4\xd0\xb0", true, true, "\xd0\xb4\xd0\xb0", false, "OK",
+         false},
+        {"Czech under a western locale", "P\u0159ihl\u00e1\u0161en\u00ed", true, true,
+         "P\u0159ihl\u00e1\u0161en\u00ed", false, "OK", false},
+        {"emoji", "ok \U0001F600", true, true, "ok \U0001F600", false, "OK", false},
         {"wrong and slow", "other", false, true, "hello", true, "ERR_RESP", true},
         {"right but slow", "hello", false, true, "hello", true, "ERR_SLOW", false},
     };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,24 +36,28 @@ struct TParsed {
     std::vector<std::vector<std::optional<std::string>>> Rows;
 };
 
-TParsed Parse(std::string_view bytes) {
+// Raw bytes beyond ASCII read as Windows-1252 unless the file says otherwise.
+TParsed Parse(std::string_view bytes, int legacyCodePage = 1252) {
     TParsed out;
-    ReadDataPacket(bytes, ServerFieldDefs(), out.ChangeLog, [&](const TPacketRow& row) {
-        out.RowStates.push_back(row.RowState);
-        auto& values = out.Rows.emplace_back();
-        for (std::size_t i = 0; i < row.Values.size(); ++i) {
-            const TPacketValue& v = row.Values[i];
-            if (!v.Present) {
-                values.emplace_back();
-            } else if (ServerFieldDefs()[i].Type == TFieldType::String) {
-                values.emplace_back(std::string(v.Text));
-            } else if (ServerFieldDefs()[i].Type == TFieldType::Boolean) {
-                values.emplace_back(v.Boolean ? "TRUE" : "FALSE");
-            } else {
-                values.emplace_back(std::to_string(v.Integer));
+    ReadDataPacket(
+        bytes, ServerFieldDefs(), out.ChangeLog,
+        [&](const TPacketRow& row) {
+            out.RowStates.push_back(row.RowState);
+            auto& values = out.Rows.emplace_back();
+            for (std::size_t i = 0; i < row.Values.size(); ++i) {
+                const TPacketValue& v = row.Values[i];
+                if (!v.Present) {
+                    values.emplace_back();
+                } else if (ServerFieldDefs()[i].Type == TFieldType::String) {
+                    values.emplace_back(std::string(v.Text));
+                } else if (ServerFieldDefs()[i].Type == TFieldType::Boolean) {
+                    values.emplace_back(v.Boolean ? "TRUE" : "FALSE");
+                } else {
+                    values.emplace_back(std::to_string(v.Integer));
+                }
             }
-        }
-    });
+        },
+        legacyCodePage);
     return out;
 }
 
@@ -76,11 +81,7 @@ std::string ReadError(std::string_view bytes) {
     return "(accepted)";
 }
 
-TEST(DataPacketTest, EscapesExactlyTheTableAndNothingElse) {
-    std::string high;
-    for (int b = 128; b < 256; ++b) {
-        high.push_back(static_cast<char>(b));
-    }
+TEST(DataPacketTest, WritesAsciiWithEveryOtherCharacterAsAReference) {
     struct TCase {
         const char* Label;
         std::string In;
@@ -93,18 +94,68 @@ TEST(DataPacketTest, EscapesExactlyTheTableAndNothingElse) {
         {"CR LF", "a\r\nb", "a&#013;&#010;b"},
         {"tab", "\t", "&#009;"},
         {"backslash", "C:\\x", "C:&#092;x"},
-        {"bytes 128-255 as they are", high, high},
-        {"other control bytes as they are", std::string("\x01\x1f", 2), std::string("\x01\x1f", 2)},
+        {"Czech", "P\u0159ihl\u00e1\u0161en\u00ed", "P&#345;ihl&#225;&#353;en&#237;"},
+        {"euro and emoji", "\u20ac \U0001F600", "&#8364; &#128512;"},
+        {"delete is a character XML holds", "a\x7f", "a\x7f"},
         {"empty", "", ""},
     };
     for (const auto& c : cases) {
         std::string out;
         AppendEscaped(out, c.In);
         EXPECT_EQ(out, c.Out) << c.Label;
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](char ch) {
+            return static_cast<unsigned char>(ch) < 0x80;
+        })) << c.Label;
         // What is written reads back as it was.
         const TParsed parsed = Parse(Packet("<ROW Name=\"" + out + "\"/>"));
         ASSERT_EQ(parsed.Rows.size(), 1u) << c.Label;
         EXPECT_EQ(parsed.Rows[0][0], c.In) << c.Label;
+    }
+    // What XML cannot hold, even as a reference, is U+FFFD both ways: bytes that are not UTF-8,
+    // control characters but tab and line breaks, U+FFFE and U+FFFF.
+    std::string out;
+    AppendEscaped(out, std::string("a\xff\xc3\x01\x1f\0\uFFFE", 9));
+    EXPECT_EQ(out, "a&#65533;&#65533;&#65533;&#65533;&#65533;&#65533;");
+    EXPECT_EQ(ToPacketText(std::string("a\x01\xff\uFFFF\t", 7)), "a\uFFFD\uFFFD\uFFFD\t");
+    const TParsed parsed = Parse(Packet("<ROW Name=\"a&#1;\x02&#xFFFF;&#0;\"/>"));
+    ASSERT_EQ(parsed.Rows.size(), 1u);
+    EXPECT_EQ(parsed.Rows[0][0], "a\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+// Raw bytes beyond ASCII: lists of earlier versions hold them in the station's code page; a
+// file that says it is UTF-8 (byte-order mark or declaration) or names its code page is read
+// as it says. References always name Unicode characters.
+TEST(DataPacketTest, RawBytesFollowWhatTheFileSaysElseTheLegacyCodePage) {
+    const std::string row = "<ROW Name=\"\xC8"
+                            "ek\xE1m &#345;\"/>";
+    const std::string decl = "<?xml version=\"1.0\" standalone=\"yes\"?>  ";
+    auto withDecl = [&](const std::string& head, const std::string& rows) {
+        std::string p = Packet(rows);
+        return head + p.substr(decl.size());
+    };
+    const std::string utf8Row = "<ROW Name=\"\u010Cek\u00E1m &#345; \xff\"/>";
+    struct TCase {
+        const char* Label;
+        std::string Bytes;
+        int LegacyCodePage;
+        std::string Name;
+    } cases[] = {
+        {"legacy list under a Czech locale", Packet(row), 1250, "\u010Cek\u00E1m \u0159"},
+        {"legacy list under a western locale", Packet(row), 1252, "\u00C8ek\u00E1m \u0159"},
+        {"byte-order mark", "\xEF\xBB\xBF" + Packet(utf8Row), 1252,
+         "\u010Cek\u00E1m \u0159 \uFFFD"},
+        {"declared UTF-8", withDecl("<?xml version='1.0' encoding = 'utf-8'?>", utf8Row), 1250,
+         "\u010Cek\u00E1m \u0159 \uFFFD"},
+        {"declared code page", withDecl("<?xml version=\"1.0\" encoding=\"windows-1250\"?>", row),
+         1252, "\u010Cek\u00E1m \u0159"},
+        {"unknown encoding name", withDecl("<?xml version=\"1.0\" encoding=\"koi8-r\"?>", row),
+         1250, "\u010Cek\u00E1m \u0159"},
+    };
+    for (const auto& c : cases) {
+        TParsed parsed;
+        ASSERT_NO_THROW(parsed = Parse(c.Bytes, c.LegacyCodePage)) << c.Label;
+        ASSERT_EQ(parsed.Rows.size(), 1u) << c.Label;
+        EXPECT_EQ(parsed.Rows[0][0], c.Name) << c.Label;
     }
 }
 
@@ -120,8 +171,8 @@ TEST(DataPacketTest, AcceptsTheFormatFamilyVariants) {
         {"spaces around =", Packet("<ROW Name = \"a\"  Active =\t\"TRUE\" />"), "a", "TRUE"},
         {"booleans in any case", Packet("<ROW Active=\"true\"/>"), std::nullopt, "TRUE"},
         {"end tag for ROW", Packet("<ROW Name=\"a\"></ROW>"), "a", std::nullopt},
-        {"numeric references", Packet("<ROW Name=\"&#65;&#x42;&#0067;&#255;\"/>"), "ABC\xff",
-         std::nullopt},
+        {"numeric references", Packet("<ROW Name=\"&#65;&#x42;&#0067;&#255;&#x10FFFF;\"/>"),
+         "ABC\u00ff\U0010FFFF", std::nullopt},
         {"literal tab and line ends read as spaces", Packet("<ROW Name=\"a\tb\r\nc\nd\"/>"),
          "a b c d", std::nullopt},
         {"literal greater-than", Packet("<ROW Name=\"a>b\"/>"), "a>b", std::nullopt},
@@ -205,7 +256,7 @@ TEST(DataPacketTest, RefusesWhatIsNotExactlyThisFormat) {
         {"other document", "<?xml version=\"1.0\"?><html/>",
          "Missing data provider or data packet"},
         {"prefix of the root name", "<DATAPACKETS/>", "Missing data provider or data packet"},
-        {"byte-order mark", "\xEF\xBB\xBF" + Packet(""), "Missing data provider or data packet"},
+        {"UTF-16 byte-order mark", "\xFF\xFE" + Packet(""), "Missing data provider or data packet"},
         {"truncated declaration", "<?xml version", "Missing data provider or data packet"},
         {"plain text", "Name,Url\n", "Missing data provider or data packet"},
         {"no ResponseEnabled", Packet("", "<PARAMS/>", fieldsWithout),
@@ -239,9 +290,9 @@ TEST(DataPacketTest, RefusesWhatIsNotExactlyThisFormat) {
         {"entity", Packet("<ROW Name=\"&e;\"/>"), "~unknown reference '&e;'"},
         {"html entity", Packet("<ROW Name=\"&nbsp;\"/>"), "~unknown reference '&nbsp;'"},
         {"bare ampersand", Packet("<ROW Name=\"a & b\"/>"), "~'&' not followed by a reference"},
-        {"reference beyond 255", Packet("<ROW Name=\"&#256;\"/>"), "~is beyond 255"},
-        {"hex reference beyond 255", Packet("<ROW Name=\"&#x10FFFF;\"/>"), "~is beyond 255"},
-        {"huge reference", Packet("<ROW Name=\"&#99999999999;\"/>"), "~is beyond 255"},
+        {"reference beyond Unicode", Packet("<ROW Name=\"&#x110000;\"/>"), "~names no character"},
+        {"surrogate reference", Packet("<ROW Name=\"&#55357;\"/>"), "~names no character"},
+        {"huge reference", Packet("<ROW Name=\"&#99999999999;\"/>"), "~names no character"},
         {"empty reference", Packet("<ROW Name=\"&#;\"/>"), "~malformed character reference"},
         {"upper-case hex marker", Packet("<ROW Name=\"&#X41;\"/>"), "~malformed character"},
         {"less-than in a value", Packet("<ROW Name=\"a<b\"/>"), "~'<' inside an attribute value"},
@@ -354,12 +405,17 @@ TEST(DataPacketTest, HostileSizesAndDepthsFailWithoutExhaustingAnything) {
         const std::string error = ReadError(c.Bytes);
         EXPECT_NE(error.find(c.Error), std::string::npos) << c.Label << ": " << error;
     }
-    // The longest value a field may legitimately hold, fully escaped, is still read.
+    // The longest value a field may legitimately hold, fully escaped ("&#1114111;" each), is
+    // still read.
+    std::string widest;
+    for (int i = 0; i < 50000; ++i) {
+        widest += "\U0010FFFF";
+    }
     std::string escaped;
-    AppendEscaped(escaped, std::string(50000, '\n'));
+    AppendEscaped(escaped, widest);
     const TParsed parsed = Parse(Packet("<ROW Result=\"" + escaped + "\"/>"));
     ASSERT_EQ(parsed.Rows.size(), 1u);
-    EXPECT_EQ(parsed.Rows[0][2], std::string(50000, '\n'));
+    EXPECT_EQ(parsed.Rows[0][2], widest);
 }
 
 TEST(DataPacketTest, WritesTheHeadAndRowsByteExactly) {

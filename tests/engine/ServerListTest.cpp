@@ -13,6 +13,8 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace qrv::engine {
@@ -196,56 +198,53 @@ TEST_F(ServerListTest, JournalOnlyRowsStayOutOfWalksAndAreWrittenBack) {
                                     "<PARAMS CHANGE_LOG=\"2 2 8 3 0 2\"/>"));
 }
 
-TEST_F(ServerListTest, TextsSurviveTheFileInTheStationCodePage) {
+TEST_F(ServerListTest, TextsSurviveTheFileWhole) {
     struct TCase {
         const char* Label;
-        int CodePage;
         F Field;
         std::string Utf8;    // assigned
         std::string Written; // attribute value in the file
         std::string ReadBack;
     } cases[] = {
-        {"CR LF", 1252, F::Response, "line 1\r\nline 2", "line 1&#013;&#010;line 2",
-         "line 1\r\nline 2"},
-        {"ampersand", 1252, F::Url, "http://h/?a=1&b=2", "http://h/?a=1&amp;b=2",
-         "http://h/?a=1&b=2"},
-        {"backslash", 1252, F::Name, "C:\\srv", "C:&#092;srv", "C:\\srv"},
-        {"quotes", 1252, F::Result, "say \"hi\" 'now'", "say &quot;hi&quot; &apos;now&apos;",
+        {"CR LF", F::Response, "line 1\r\nline 2", "line 1&#013;&#010;line 2", "line 1\r\nline 2"},
+        {"ampersand", F::Url, "http://h/?a=1&b=2", "http://h/?a=1&amp;b=2", "http://h/?a=1&b=2"},
+        {"backslash", F::Name, "C:\\srv", "C:&#092;srv", "C:\\srv"},
+        {"quotes", F::Result, "say \"hi\" 'now'", "say &quot;hi&quot; &apos;now&apos;",
          "say \"hi\" 'now'"},
-        {"tab", 1252, F::Response, "a\tb", "a&#009;b", "a\tb"},
-        {"angle brackets", 1252, F::Response, "<html>", "&lt;html&gt;", "<html>"},
-        {"western letters", 1252, F::Name, "caf\xC3\xA9 \xE2\x82\xAC \xC2\xBF \xC5\x92",
-         "caf\xE9 \x80 \xBF \x8C", "caf\xC3\xA9 \xE2\x82\xAC \xC2\xBF \xC5\x92"},
-        {"central european letters", 1250, F::Name,
-         "\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88",
-         "\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2",
-         "\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88"},
-        {"what the code page lacks", 1252, F::Name, "\xE6\x97\xA5\xE6\x9C\xAC x", "?? x", "?? x"},
-        {"control bytes", 1252, F::Result,
-         std::string("a\x01\x1f"
-                     "b",
-                     4),
-         std::string("a\x01\x1f"
-                     "b",
-                     4),
-         std::string("a\x01\x1f"
-                     "b",
-                     4)},
+        {"tab", F::Response, "a\tb", "a&#009;b", "a\tb"},
+        {"angle brackets", F::Response, "<html>", "&lt;html&gt;", "<html>"},
+        {"western letters", F::Name, "caf\u00e9 \u20ac", "caf&#233; &#8364;", "caf\u00e9 \u20ac"},
+        {"Czech letters", F::Response, "P\u0159ihl\u00e1\u0161en\u00ed",
+         "P&#345;ihl&#225;&#353;en&#237;", "P\u0159ihl\u00e1\u0161en\u00ed"},
+        {"letters of no single code page", F::Name, "\u65e5\u672c \u0434\u0430",
+         "&#26085;&#26412; &#1076;&#1072;", "\u65e5\u672c \u0434\u0430"},
+        {"emoji", F::Result, "\U0001F600 ok", "&#128512; ok", "\U0001F600 ok"},
+        // XML cannot hold these at all, so the list does not either.
+        {"control characters", F::Result, std::string("a\x01\x1f\0", 4) + "b",
+         "a&#65533;&#65533;&#65533;b", "a\uFFFD\uFFFD\uFFFDb"},
+        {"bytes that are not UTF-8", F::Name, "a\xff", "a&#65533;", "a\uFFFD"},
     };
     for (const auto& c : cases) {
-        platform::SetAnsiCodePage(c.CodePage);
-        {
+        // The station's code page plays no part any more: the file is the same under each.
+        std::string written;
+        for (const int codePage : {1250, 1252}) {
+            platform::SetAnsiCodePage(codePage);
             TServerList list;
             list.SetFileName(path_.string());
             list.CreateEmpty();
             list.Append();
             list.SetString(c.Field, c.Utf8);
+            EXPECT_EQ(list.AsString(c.Field), c.ReadBack) << c.Label;
             list.Post();
             list.Close();
+            if (written.empty()) {
+                written = ReadFile(path_);
+            }
+            EXPECT_EQ(ReadFile(path_), written) << c.Label << ", code page " << codePage;
         }
         const std::string name(FieldName(c.Field));
-        EXPECT_EQ(ReadFile(path_), File("<ROW RowState=\"4\" " + name + "=\"" + c.Written + "\"/>",
-                                        "<PARAMS CHANGE_LOG=\"1 0 4\"/>"))
+        EXPECT_EQ(written, File("<ROW RowState=\"4\" " + name + "=\"" + c.Written + "\"/>",
+                                "<PARAMS CHANGE_LOG=\"1 0 4\"/>"))
             << c.Label;
         TServerList list;
         list.SetFileName(path_.string());
@@ -255,27 +254,70 @@ TEST_F(ServerListTest, TextsSurviveTheFileInTheStationCodePage) {
     }
 }
 
-// Every byte 128-255 read from a file comes back as the same byte when written again.
-TEST_F(ServerListTest, HighBytesRoundTripThroughEditing) {
-    std::string high;
-    for (int b = 128; b < 256; ++b) {
-        high.push_back(static_cast<char>(b));
-    }
-    for (const int codePage : {1250, 1252}) {
-        platform::SetAnsiCodePage(codePage);
-        WriteFile(path_, File("<ROW Name=\"x\" Result=\"" + high + "\"/>"));
+// Lists of earlier versions hold raw bytes of the station's code page: they read as before,
+// and are written back with every character whole.
+TEST_F(ServerListTest, ListsWithRawBytesReadInTheStationCodePage) {
+    const std::string legacy = File("<ROW Name=\"\xC8"
+                                    "ek\xE1m\" Response=\"\x8A\x80\"/>");
+    struct TCase {
+        int CodePage;
+        std::string Name;
+        std::string Response;
+        std::string Written;
+    } cases[] = {
+        {1250, "\u010Cek\u00E1m", "\u0160\u20AC",
+         "Name=\"&#268;ek&#225;m\" Status=\"OK\" Response=\"&#352;&#8364;\""},
+        {1252, "\u00C8ek\u00E1m", "\u0160\u20AC",
+         "Name=\"&#200;ek&#225;m\" Status=\"OK\" Response=\"&#352;&#8364;\""},
+    };
+    for (const auto& c : cases) {
+        platform::SetAnsiCodePage(c.CodePage);
+        WriteFile(path_, legacy);
         TServerList list;
         list.SetFileName(path_.string());
         list.Open();
         list.First();
-        const std::string text = list.AsString(F::Result);
+        EXPECT_EQ(list.AsString(F::Name), c.Name) << c.CodePage;
+        EXPECT_EQ(list.AsString(F::Response), c.Response) << c.CodePage;
         list.Edit();
-        list.SetString(F::Result, text);
+        list.SetString(F::Status, "OK");
         list.Post();
         list.Close();
-        EXPECT_EQ(ReadFile(path_), File("<ROW Name=\"x\" Result=\"" + high + "\"/>"))
-            << "code page " << codePage;
+        EXPECT_EQ(ReadFile(path_), File("<ROW " + c.Written + "/>")) << c.CodePage;
     }
+}
+
+// A list that starts with a UTF-8 byte-order mark (an editor saved it) holds UTF-8.
+TEST_F(ServerListTest, AByteOrderMarkMeansUtf8) {
+    platform::SetAnsiCodePage(1250);
+    WriteFile(path_, "\xEF\xBB\xBF" + File("<ROW Name=\"\u010Cek\u00E1m\"/>"));
+    TServerList list;
+    list.SetFileName(path_.string());
+    list.Open();
+    ASSERT_EQ(list.RecordCount(), 1);
+    EXPECT_EQ(list.AsStringAt(0, F::Name), "\u010Cek\u00E1m");
+    EXPECT_EQ(list.SaveToBytes(), File("<ROW Name=\"&#268;ek&#225;m\"/>"));
+}
+
+// A file beyond the reader's bound is refused from its size, before it is read, so memory does
+// not grow with it; a sparse file makes the size without the disk.
+TEST_F(ServerListTest, AFileBeyondTheBoundIsRefusedUnread) {
+    WriteFile(path_, File("<ROW Name=\"a\"/>"));
+    ASSERT_EQ(::truncate(path_.c_str(), static_cast<off_t>(kMaxPacketBytes) + 1), 0);
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    TServerList list;
+    list.SetFileName(path_.string());
+    try {
+        list.Open();
+        ADD_FAILURE() << "opened";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "setServer: The file is larger than 268435456 bytes");
+    }
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L * 1024) << "kB more at the peak";
+    EXPECT_FALSE(list.Active());
 }
 
 TEST_F(ServerListTest, WalksFollowNamesWhileTheFileKeepsInsertionOrder) {
@@ -377,7 +419,7 @@ TEST_F(ServerListTest, OrderStaysRightUnderRandomChanges) {
 }
 
 TEST_F(ServerListTest, TextsAreCutToTheirWidthAndLoseTrailingSpaces) {
-    const std::string e = "\xC3\xA9"; // one character, one byte in the file
+    const std::string e = "\xC3\xA9"; // one character, two bytes in memory
     auto times = [](const std::string& s, int n) {
         std::string out;
         for (int i = 0; i < n; ++i) {
