@@ -10,6 +10,7 @@ packages=(
   dbus-daemon sway wtype fonts-wine
   qt6-translations-l10n
   nginx-light curl libxml2-utils locales
+  libssl-dev openssl
   dpkg-dev desktop-file-utils appstream lintian
 )
 
