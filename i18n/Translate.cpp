@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace qrv::i18n {
@@ -19,6 +20,17 @@ std::mutex g_serviceLock;
 // NOLINTNEXTLINE(cert-err58-cpp)
 std::vector<TCatalogueService*>* g_retired = new std::vector<TCatalogueService*>;
 
+// The embedded catalogues are read from the running program's own file, not from its path: a
+// package upgrade replaces the file at that path while the program runs, and the new file's
+// archive lies elsewhere or is another one.
+std::string ArchiveFileOfThisProgram() {
+    constexpr char kSelf[] = "/proc/self/exe";
+    if (::access(kSelf, R_OK) == 0) {
+        return kSelf;
+    }
+    return platform::ExecutablePath(); // no /proc: the path is all there is
+}
+
 } // namespace
 
 TCatalogueService& CatalogueService() {
@@ -28,7 +40,7 @@ TCatalogueService& CatalogueService() {
     std::lock_guard guard(g_serviceLock);
     if (g_service.load(std::memory_order_acquire) == nullptr) {
         g_service.store(
-            new TCatalogueService({platform::ExecutableDir(), platform::ExecutablePath(),
+            new TCatalogueService({platform::ExecutableDir(), ArchiveFileOfThisProgram(),
                                    EmbeddedArchiveOffset(), StartupLanguageFromEnvironment(),
                                    platform::ProgramDataDir()}),
             std::memory_order_release);

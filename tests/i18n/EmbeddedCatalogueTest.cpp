@@ -130,5 +130,26 @@ INSTANTIATE_TEST_SUITE_P(
                    {"text Čekám...", kCharsetNotice, "text Waiting...", "text Waiting..."}}),
     [](const auto& param) { return std::string(param.param.Name); });
 
+// A package upgrade replaces the program file while it runs; a language chosen afterwards still
+// comes from the catalogues of the program that runs.
+TEST(EmbeddedCatalogueUpgrade, ReplacedProgramFileKeepsTheCatalogues) {
+    TTempDir dir;
+    const std::string probe = dir / "probe";
+    const std::string next = dir / "next";
+    std::filesystem::copy_file(QRV_CATALOGUE_PROBE, probe);
+    // The next version: another file whose archive lies elsewhere.
+    std::filesystem::copy_file(QRV_CATALOGUE_PROBE_STRIPPED, next);
+    std::filesystem::permissions(probe, std::filesystem::perms::owner_all);
+    int status = -1;
+    const std::string out = RunProgram(probe,
+                                       {"--select", "en", "Waiting...", "--replace-self", next,
+                                        "--select", "cs", "Waiting...", "Cancel", "--list"},
+                                       &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(Lines(out), (std::vector<std::string>{"text Waiting...", "text Čekám...",
+                                                    "text Zrušit", "language cs", "language en"}));
+    EXPECT_FALSE(std::filesystem::exists(next)); // it did take the program's place
+}
+
 } // namespace
 } // namespace qrv::test

@@ -4,8 +4,9 @@
 //   qrv_catalogue_probe [--list | --select <code> | <text>]...
 //
 // --list prints "language <code>" per language; --select selects a language ("" for the
-// start-up one); any other argument prints "text <translation>". A localisation notice prints
-// "notice <caption>: <text>".
+// start-up one); --replace-self <file> renames the file over this program's own path, as a
+// package upgrade does while the program runs; any other argument prints "text <translation>".
+// A localisation notice prints "notice <caption>: <text>".
 #include "i18n/Translate.h"
 
 #include <cstdio>
@@ -25,6 +26,11 @@ int main(int argc, char** argv) {
                 }
             } else if (arg == "--select" && i + 1 < argc) {
                 qrv::i18n::SelectLanguage(argv[++i]);
+            } else if (arg == "--replace-self" && i + 1 < argc) {
+                if (std::rename(argv[++i], argv[0]) != 0) {
+                    std::printf("error cannot replace %s\n", argv[0]);
+                    return 1;
+                }
             } else {
                 std::printf("text %s\n", qrv::i18n::TranslateText(arg).c_str());
             }
