@@ -141,6 +141,7 @@ std::optional<std::pair<int, int>> WindowPosition(const std::string& display,
 }
 
 TEST_F(SessionEndTest, ALogOutUnderAnX11SessionManagerLeavesTheListSavedAndStatusZero) {
+    ASSERT_TRUE(fs::exists("/usr/bin/xsm")) << "xsm is missing (Debian: x11-session-utils)";
     TOwnDisplay display = StartDisplay();
     ASSERT_FALSE(display.Name.empty()) << "Xvfb did not start";
     App().WriteConfig({});
