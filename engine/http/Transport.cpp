@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/eventfd.h>
@@ -249,6 +251,14 @@ TSocket ConnectSocket(const THttpUrl& url, const TCancelSignal& cancel,
                       std::optional<TClock::time_point> connectEnd, TClock::time_point requestEnd) {
     const TAddressList addresses = ResolveHost(url, cancel, Earlier(connectEnd, requestEnd));
     cancel.ThrowIfRaised();
+    // Every write of ours is a whole message (a request, a TLS flight): none should wait for
+    // the peer's delayed acknowledgement of the one before, as a TLS Finished followed by the
+    // request would.
+    const auto noDelay = [](TSocket socket) {
+        const int one = 1;
+        ::setsockopt(socket.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return socket;
+    };
 
     int lastError = ECONNREFUSED;
     for (const addrinfo* address = addresses.List.get(); address != nullptr;
@@ -261,7 +271,7 @@ TSocket ConnectSocket(const THttpUrl& url, const TCancelSignal& cancel,
             continue;
         }
         if (::connect(socket.Fd(), address->ai_addr, address->ai_addrlen) == 0) {
-            return socket;
+            return noDelay(std::move(socket));
         }
         if (errno != EINPROGRESS && errno != EINTR) {
             lastError = errno;
@@ -276,7 +286,7 @@ TSocket ConnectSocket(const THttpUrl& url, const TCancelSignal& cancel,
             error = errno;
         }
         if (error == 0) {
-            return socket;
+            return noDelay(std::move(socket));
         }
         lastError = error;
     }

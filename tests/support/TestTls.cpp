@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
@@ -248,6 +249,9 @@ void TTestTlsServer::AcceptLoop() {
             continue;
         }
         connections_.fetch_add(1);
+        // Handshake flights and relayed answers go out at once, as from a real server.
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         const std::lock_guard lock(mutex_);
         if (Stopping()) {
             ::close(fd);
@@ -304,6 +308,8 @@ void TTestTlsServer::Pipe(void* handle, int fd) {
         ::close(backend);
         return;
     }
+    const int one = 1;
+    ::setsockopt(backend, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::vector<char> buffer(std::size_t{64} * 1024);
     bool open = true;
     while (open && !Stopping()) {
