@@ -88,6 +88,36 @@ if command -v strace >/dev/null; then
 fi
 kill -TERM "$APP"; wait "$APP" 2>/dev/null
 
+echo "== https: one server on a loopback TLS server, the switch off, then on"
+# A self-signed certificate for 127.0.0.1 is its own trust anchor through SSL_CERT_FILE.
+if openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+        -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+        -keyout "$WORK/tls.key" -out "$WORK/tls.pem" >/dev/null 2>&1; then
+    TLS_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    openssl s_server -quiet -www -accept "127.0.0.1:$TLS_PORT" -cert "$WORK/tls.pem" \
+        -key "$WORK/tls.key" >/dev/null 2>&1 &
+    PIDS+=($!)
+    sleep 0.5
+    export SSL_CERT_FILE=$WORK/tls.pem
+    for switch in 0 1; do
+        dir=$WORK/https$switch
+        install "$dir" 0
+        sed -i "s|<ROWDATA></ROWDATA>|<ROWDATA><ROW Name=\"tls\" Status=\"\" Result=\"Waiting...\" Url=\"https://127.0.0.1:$TLS_PORT/\" Active=\"TRUE\" LoadTime=\"-1\" Timeout=\"5000\" TimeoutEnabled=\"TRUE\"/></ROWDATA>|" "$dir/QRV.xml"
+        printf '"HttpsEnabled"=dword:0000000%d\r\n' "$switch" >>"$dir/cfg/Ostrelle/Quorvane.reg"
+        start "$dir"
+        wait_window "$TITLE" >/dev/null || echo "main window never shown"
+        sleep 5
+        mapped=no
+        grep -q qrv_tls "/proc/$APP/maps" && mapped=yes
+        echo "switch $switch: Rss $(kb $APP Rss) kB, Anonymous $(kb $APP Anonymous) kB," \
+             "TLS module mapped: $mapped; log: $(tail -n2 "$dir/QRV.log" 2>/dev/null | head -n1 | tr -d '\r')"
+        kill -TERM "$APP"; wait "$APP" 2>/dev/null
+    done
+    unset SSL_CERT_FILE
+else
+    echo "no openssl: https rows skipped"
+fi
+
 echo "== bare Qt 6 tray window"
 BARE=$WORK/bare_tray
 if g++ -std=c++17 -O2 -fPIC "$HERE/bare_tray.cpp" -o "$BARE" $(pkg-config --cflags --libs Qt6Widgets) 2>"$WORK/bare.txt"; then
