@@ -1,5 +1,6 @@
 #include "platform/qt/StatusNotifierItem.h"
 
+#include "platform/qt/DBusMenu.h"
 #include "platform/qt/DesktopNotifier.h"
 
 #include <QDBusAbstractAdaptor>
@@ -8,6 +9,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -70,6 +72,7 @@ const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kWatcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kMenuPath = QStringLiteral("/MenuBar");
 // A watcher that does not answer must not hold the window up.
 constexpr int kAskMs = 1000;
 
@@ -120,6 +123,7 @@ class TStatusNotifierAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(TSniPixmaps AttentionIconPixmap READ NoPixmaps)
     Q_PROPERTY(QString AttentionMovieName READ Empty)
     Q_PROPERTY(TSniToolTip ToolTip READ ToolTip)
+    Q_PROPERTY(QDBusObjectPath Menu READ Menu)
 public:
     explicit TStatusNotifierAdaptor(TStatusNotifierItem* item)
         : QDBusAbstractAdaptor(item), item_(item) {
@@ -136,7 +140,8 @@ public:
     // Never "NeedsAttention": the picture is the run's colour code and must stay.
     QString Status() const { return QStringLiteral("Active"); }
     int WindowId() const { return 0; }
-    // No menu of the host's: a context request comes to us and we show our own menu.
+    // Not a menu only: a left click activates (toggles the window); the right click's menu is
+    // the exported one, or ours at the host's request.
     bool ItemIsMenu() const { return false; }
     QString Empty() const { return {}; }
     TSniPixmaps NoPixmaps() const { return {}; }
@@ -147,6 +152,10 @@ public:
         return *pixmaps_;
     }
     TSniToolTip ToolTip() const { return TSniToolTip{{}, {}, item_->ToolTip(), {}}; }
+    QDBusObjectPath Menu() const {
+        const QString path = item_->MenuPath();
+        return QDBusObjectPath(path.isEmpty() ? QStringLiteral("/NO_DBUSMENU") : path);
+    }
 
 public Q_SLOTS:
     void Activate(int, int) { Q_EMIT item_->Activated(); }
@@ -177,6 +186,8 @@ TStatusNotifierItem::TStatusNotifierItem(QObject* parent) : QObject(parent) {
     }
     new TStatusNotifierAdaptor(this);
     serviceName_ = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(::getpid());
+    // The menu is on the bus before any host can read the item's Menu property.
+    menu_ = new TDBusMenu(kMenuPath, bus, this);
     exported_ = bus.registerObject(kItemPath, this, QDBusConnection::ExportAdaptors) &&
                 bus.registerService(serviceName_);
     if (!exported_) {
@@ -278,6 +289,16 @@ void TStatusNotifierItem::SetHosted(bool hosted) {
 void TStatusNotifierItem::SetIcon(const QIcon& icon) {
     icon_ = icon;
     Q_EMIT NewIcon();
+}
+
+void TStatusNotifierItem::SetMenu(QMenu* menu) {
+    if (menu_ != nullptr) {
+        menu_->SetMenu(menu);
+    }
+}
+
+QString TStatusNotifierItem::MenuPath() const {
+    return menu_ != nullptr && menu_->Exported() ? menu_->Path() : QString();
 }
 
 void TStatusNotifierItem::SetToolTip(const QString& text) {

@@ -7,8 +7,11 @@
 #include <QString>
 
 class QDBusServiceWatcher;
+class QMenu;
 
 namespace qrv::platform {
+
+class TDBusMenu;
 
 // A tray icon for the desktops that host tray icons as status-notifier items over the session
 // bus (KDE, Xfce, Cinnamon, GNOME with its AppIndicator extension, the Wayland bars). Our own
@@ -32,6 +35,10 @@ public:
 
     void SetIcon(const QIcon& icon);
     void SetToolTip(const QString& text);
+    // The menu that hosts draw themselves on a right click (exported at MenuPath()).
+    void SetMenu(QMenu* menu);
+    // The object path of the exported menu; empty when the bus has none.
+    QString MenuPath() const;
     const QString& ToolTip() const { return toolTip_; }
 
     // What the host reads (for the adaptor).
@@ -42,7 +49,8 @@ Q_SIGNALS:
     void HostChanged(bool hosted);
     // The host's activation (a click, or each click of a double-click).
     void Activated();
-    // The host asks for our menu at a point of the screen (it draws none of its own).
+    // The host asks for our menu at a point of the screen (a host that does not draw the
+    // exported menu itself).
     void ContextMenuRequested(QPoint at);
     // For the adaptor: the item's properties changed.
     void NewIcon();
@@ -59,6 +67,7 @@ private:
     QString toolTip_;
     QString serviceName_;
     QDBusServiceWatcher* watcher_ = nullptr;
+    TDBusMenu* menu_ = nullptr;
     bool exported_ = false;
     bool hosted_ = false;
     int registration_ = 0; // counts registrations, so that a stale reply is ignored

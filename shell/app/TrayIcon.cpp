@@ -196,6 +196,10 @@ void TTrayIcon::SetPopupMenu(QMenu* menu) {
     if (icon_ != nullptr) {
         icon_->setContextMenu(menu);
     }
+    // Hosts that draw the item's menu themselves (and never ask us for one) get it exported.
+    if (sni_ != nullptr) {
+        sni_->SetMenu(menu);
+    }
 }
 
 void TTrayIcon::SetImageIndex(int index) {
