@@ -126,23 +126,6 @@ std::string KeyFileBelow(const std::string& base, std::string_view keyPath) {
     return path;
 }
 
-// Whether the machine-wide key file can be written: created when missing, folders included.
-bool MachineKeyWritable(const std::string& filePath, std::string_view keyPath, TLoad load) {
-    const std::string dir = DirectoryOf(filePath);
-    if (!CreateDirectories(dir)) {
-        return false;
-    }
-    if (load == TLoad::Missing) {
-        try {
-            WriteFileAtomically(filePath, FormatRegFile({std::string(keyPath), {}}));
-        } catch (const Error&) {
-            return false;
-        }
-        return true;
-    }
-    return ::access(filePath.c_str(), W_OK) == 0 && ::access(dir.c_str(), W_OK) == 0;
-}
-
 } // namespace
 
 std::string RegistryFilePath(std::string_view keyPath) {
@@ -168,22 +151,24 @@ std::unique_ptr<TRegistryKey> TRegistryKey::Create(std::string_view keyPath, boo
     std::string why;
     // The user's copy, once it exists, is the key for this user.
     TLoad load = userPath.empty() ? TLoad::Missing : ReadKeyFile(userPath, keyPath, values, why);
-    std::string filePath = userPath;
     if (load == TLoad::Missing) {
-        filePath = machinePath;
         load = ReadKeyFile(machinePath, keyPath, values, why);
-    }
-    if (load == TLoad::Unreadable && !(forWrite && filePath == machinePath)) {
-        return nullptr;
-    }
-    if (forWrite && filePath == userPath) {
-        const std::string dir = DirectoryOf(userPath);
-        if (::access(userPath.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
-            return nullptr;
+        if (!forWrite) {
+            if (load == TLoad::Unreadable) {
+                return nullptr;
+            }
+            std::unique_ptr<TRegistryKey> key(
+                new TRegistryKey(std::string(keyPath), machinePath, false));
+            key->values_ = std::move(values);
+            key->lastError_ = why;
+            return key;
         }
-    } else if (forWrite &&
-               (load == TLoad::Unreadable || !MachineKeyWritable(machinePath, keyPath, load))) {
-        // A copy of the user's own, so that nothing the administrator set is lost.
+        // The machine-wide key belongs to the administrator and is never written, not by root
+        // either: a write goes to a copy of the user's own that starts with its values, so
+        // nothing the administrator set is lost. An unreadable machine key gives an empty copy.
+        if (load == TLoad::Unreadable) {
+            values.clear();
+        }
         if (userPath.empty() || !CreateDirectories(DirectoryOf(userPath), 0700)) {
             return nullptr;
         }
@@ -192,9 +177,15 @@ std::unique_ptr<TRegistryKey> TRegistryKey::Create(std::string_view keyPath, boo
         } catch (const Error&) {
             return nullptr;
         }
-        filePath = userPath;
+    } else if (load == TLoad::Unreadable) {
+        return nullptr;
+    } else if (forWrite) {
+        const std::string dir = DirectoryOf(userPath);
+        if (::access(userPath.c_str(), W_OK) != 0 || ::access(dir.c_str(), W_OK) != 0) {
+            return nullptr;
+        }
     }
-    std::unique_ptr<TRegistryKey> key(new TRegistryKey(std::string(keyPath), filePath, forWrite));
+    std::unique_ptr<TRegistryKey> key(new TRegistryKey(std::string(keyPath), userPath, forWrite));
     key->values_ = std::move(values);
     key->lastError_ = why;
     return key;

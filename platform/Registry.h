@@ -3,9 +3,10 @@
 // The machine-wide registry hive, stood in for by one file per key below the first entry of
 // $XDG_CONFIG_DIRS (default /etc/xdg): the key "Software\Ostrelle\Quorvane" is the file
 // "<dir>/Ostrelle/Quorvane.reg" in the registry export format, so that every value keeps its
-// registry type and raw data. A user who may not write there gets a copy of the key of their
-// own below $XDG_CONFIG_HOME (default ~/.config), as a standard user's program gets a per-user
-// copy of the machine-wide key elsewhere.
+// registry type and raw data. That file is the administrator's and is only ever read: every
+// user, root included, writes a copy of the key of their own below $XDG_CONFIG_HOME (default
+// ~/.config), as a standard user's program gets a per-user copy of the machine-wide key
+// elsewhere.
 
 #include "platform/RegFile.h"
 
@@ -32,12 +33,12 @@ std::string UserRegistryFilePath(std::string_view keyPath);
 class TRegistryKey {
 public:
     // Opens a key, creating it when missing. Reading uses the user's copy when it exists, else
-    // the machine-wide file. Writing uses the user's copy when it exists, else the machine-wide
-    // file when it can be created or written, else a new user's copy (0600, new folders 0700)
-    // that starts with the machine-wide values; nullptr when none of this is possible (the
-    // "may not write" case). For reading, nothing is created on disk: a missing key opens with
-    // no values, and so does a damaged key file; nullptr only when the key path is invalid or
-    // an existing file cannot be read.
+    // the machine-wide file. Writing always uses the user's copy: when there is none yet it is
+    // made (0600, new folders 0700) from the machine-wide values; nullptr when it cannot be
+    // made or written (the "may not write" case). The machine-wide file is never written. For
+    // reading, nothing is created on disk: a missing key opens with no values, and so does a
+    // damaged key file; nullptr only when the key path is invalid or an existing file cannot
+    // be read.
     static std::unique_ptr<TRegistryKey> Create(std::string_view keyPath, bool forWrite);
 
     // A value's type and data; nothing when the value is missing or the key is closed.

@@ -339,26 +339,23 @@ bool AutostartState() {
     return ReadAutostartEntry(AutostartFilePath()) == TEntry::Ours;
 }
 
-// Failures stay silent: the entry stays as it was.
+// Failures stay silent: the entry stays as it was. Only the user's own entry is ever written;
+// the machine-wide one is the administrator's.
 void SetAutostart(bool on) {
-    const std::string machine = AutostartFilePath();
     const std::string user = UserAutostartFilePath();
+    if (user.empty()) {
+        return;
+    }
     if (on) {
-        // The user's entry, where there is one, is what counts for this user.
-        if (ReadAutostartEntry(user) == TEntry::Missing && WriteAutostartEntry(machine, false)) {
-            return;
-        }
         WriteAutostartEntry(user, false);
         return;
     }
-    if (!user.empty()) {
-        ::unlink(user.c_str());
-    }
-    ::unlink(machine.c_str()); // a missing entry is no error
-    if (ReadAutostartEntry(machine) == TEntry::Ours) {
-        // A machine-wide entry that this user may not remove is hidden for this user only.
+    if (ReadAutostartEntry(AutostartFilePath()) == TEntry::Ours) {
+        // A machine-wide entry that starts this program is hidden for this user only.
         WriteAutostartEntry(user, true);
+        return;
     }
+    ::unlink(user.c_str()); // a missing entry is no error
 }
 
 void SetExecutablePathForTesting(std::string path) {

@@ -85,7 +85,7 @@ bool AutostartState();
 void SetAutostart(bool on);
 
 // Name of the autostart entry, and the XDG autostart files that stand in for it: the
-// machine-wide one, written when it can be, else the user's, which hides the machine-wide one.
+// machine-wide one, only read, and the user's, the only one written, which hides it.
 inline constexpr char kAutostartName[] = "Quorvane";
 std::string AutostartFilePath();
 std::string UserAutostartFilePath();

@@ -74,13 +74,14 @@ inline bool WaitFor(const std::function<bool()>& done, int boundMs = 20000) {
 }
 
 // Points the machine-wide configuration (registry store and autostart entry) and the user's
-// own (below "home") at a folder of its own for the life of the object.
+// own (below "home") at a folder of its own for the life of the object. KeyFile() is the user's
+// copy of the key, the one the program writes.
 class TScopedConfigDir {
 public:
     TScopedConfigDir()
         : machine_("XDG_CONFIG_DIRS", dir_.Str()), user_("XDG_CONFIG_HOME", dir_.Str() + "/home") {}
     const fs::path& Path() const { return dir_.Path(); }
-    fs::path KeyFile() const { return dir_.Path() / "Ostrelle" / "Quorvane.reg"; }
+    fs::path KeyFile() const { return dir_.Path() / "home" / "Ostrelle" / "Quorvane.reg"; }
 
 private:
     class TSavedEnv {

@@ -331,7 +331,7 @@ TEST_F(SettingsDialog, ValidationNamesEveryFailedRuleAndWritesNothing) {
 }
 
 TEST_F(SettingsDialog, AutostartEntryIsWrittenQuotedReadBackAndRemoved) {
-    const std::filesystem::path entry = shell::AutostartFilePath();
+    const std::filesystem::path entry = shell::UserAutostartFilePath();
     Open();
     EXPECT_FALSE(form->checkboxAfterStart->isChecked());
     form->checkboxAfterStart->setChecked(true);
@@ -365,7 +365,7 @@ TEST_F(SettingsDialog, CancelWritesNothingAndTheNextShowingReloads) {
     ExpectClosed();
     EXPECT_EQ(applied, 0);
     EXPECT_EQ(ReadText(config.KeyFile()), before);
-    EXPECT_FALSE(std::filesystem::exists(shell::AutostartFilePath()));
+    EXPECT_FALSE(std::filesystem::exists(shell::UserAutostartFilePath()));
 
     Open();
     EXPECT_EQ(form->editCheckInterval->text(), QStringLiteral("300"));
@@ -391,29 +391,27 @@ bool SetImmutable(const std::filesystem::path& dir, bool on) {
 }
 
 TEST_F(SettingsDialog, AKeyThatCannotBeWrittenIsSkippedWithoutAWord) {
-    // A regular file where the key's folder should be: the key neither opens for writing nor
-    // holds anything to read back.
+    // A regular file where the folder of the user's key should be: the key neither opens for
+    // writing nor holds anything to read back.
+    const std::filesystem::path userFolder = config.KeyFile().parent_path();
     {
-        std::filesystem::remove_all(config.Path() / "Ostrelle");
-        WriteText(config.Path() / "Ostrelle", "not a folder");
-        WriteText(config.Path() / "home", "not a folder"); // nor a copy of the user's own
+        std::filesystem::remove_all(userFolder);
+        WriteText(userFolder, "not a folder");
         Open();
         form->editCheckInterval->setText(QStringLiteral("42"));
         form->checkboxAfterStart->setChecked(true);
         form->buttonSave->click();
         EXPECT_TRUE(TakeShown().empty());
-        EXPECT_EQ(ReadText(config.Path() / "Ostrelle"), "not a folder");
+        EXPECT_EQ(ReadText(userFolder), "not a folder");
+        EXPECT_FALSE(std::filesystem::exists(config.Path() / "Ostrelle"));
         // The autostart step runs all the same.
         EXPECT_TRUE(shell::AutostartState());
         form->buttonCancel->click();
-        std::filesystem::remove(config.Path() / "Ostrelle");
-        std::filesystem::remove(config.Path() / "home");
+        std::filesystem::remove(userFolder);
         shell::SetAutostart(false);
     }
-    // A key that can be read but not written, and no place for a copy of the user's own: the
-    // previous configuration stays in force, it is reloaded and re-applied, and the dialog
-    // closes.
-    WriteText(config.Path() / "home", "not a folder");
+    // A key that can be read but not written: the previous configuration stays in force, it is
+    // reloaded and re-applied, and the dialog closes.
     shell::WriteDefaultConfig();
     shell::LoadConfig();
     const std::string before = ReadText(config.KeyFile());

@@ -551,9 +551,10 @@ TInstall::~TInstall() {
 void WriteConfig(const fs::path& configDir, const fs::path& program,
                  const std::vector<std::pair<std::string, std::string>>& texts,
                  const std::vector<std::pair<std::string, unsigned>>& dwords) {
-    // Written as the machine-wide key of that folder, by the program's own code.
+    // Written as the key file of that folder, by the program's own code, which writes only a
+    // user's copy: with both places on that folder, the copy is that file.
     ::setenv("XDG_CONFIG_DIRS", configDir.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (configDir / "unused-user-config").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
     shell::SetExecutablePathForTesting(program.string());
     shell::WriteDefaultConfig();
     shell::SetExecutablePathForTesting("");

@@ -3,6 +3,7 @@
 // ordinary session has. Needs root (to install and to make users); skipped otherwise.
 
 #include "E2eSupport.h"
+#include "TestHttpServer.h"
 
 #include <csignal>
 #include <pwd.h>
@@ -207,6 +208,69 @@ TEST_F(PackageTest, OrdinaryUsersRunTheInstalledProgramWithFilesOfTheirOwn) {
             Plain(), 120000);
         EXPECT_EQ(found.Output, "") << user->Name;
     }
+}
+
+// The machine-wide places belong to the administrator: root's start writes root's own copies,
+// and a user who starts after root gets defaults of their own, with their own log, and their
+// servers are checked.
+TEST_F(PackageTest, RootWritesNothingMachineWideAndUsersAfterRootCheckTheirServers) {
+    const auto machineWide = [] {
+        return RunCommand({"find", "/etc/xdg", "-printf", "%p %s %T@\\n"}, Plain()).Output;
+    };
+    const std::string before = machineWide();
+    ASSERT_FALSE(fs::exists("/etc/xdg/Ostrelle"));
+
+    // Root, with a home of its own for the test.
+    TUser root{"root", 0, 0, work_ / "root-home", work_ / "root-runtime"};
+    fs::create_directories(root.Home);
+    fs::create_directories(root.Runtime);
+    ::chmod(root.Runtime.c_str(), 0700);
+    {
+        const fs::path output = work_ / "root.txt";
+        TProcess program = StartAs(root, output);
+        const unsigned long window = WaitForMainWindow(*session_, 30000);
+        ASSERT_NE(window, 0u) << ReadFile(output);
+        ASSERT_TRUE(SaveSettings(window, "3600")) << ReadFile(output); // Start after run on
+        EXPECT_NE(ReadFile(root.Settings()).find("\"CheckInterval\"=\"3600\""), std::string::npos);
+        EXPECT_NE(ReadFile(root.Autostart()).find("Exec=\"/usr/bin/quorvane\""), std::string::npos);
+        EXPECT_EQ(Terminate(program), 0);
+    }
+    EXPECT_EQ(machineWide(), before);
+
+    // An ordinary user after root: the defaults into a key of their own, their log written,
+    // their server checked.
+    test::TTestHttpServer server;
+    server.Route("/up", test::Reply(200, "fine"));
+    const TUser user = OrdinaryUser("qrv-package-c");
+    ASSERT_NE(user.Uid, 0u);
+    fs::create_directories(user.Data());
+    WriteServerList(user.Data() / "QRV.xml", {{"local", server.Url("/up")}});
+    for (fs::path path = user.Data() / "QRV.xml"; path != user.Home; path = path.parent_path()) {
+        ASSERT_EQ(::chown(path.c_str(), user.Uid, user.Gid), 0) << path;
+    }
+    const fs::path output = work_ / "after-root.txt";
+    TProcess program = StartAs(user, output);
+    std::vector<unsigned long> boxes;
+    const unsigned long window = WaitForMainWindow(*session_, 30000, &boxes);
+    ASSERT_NE(window, 0u) << ReadFile(output);
+    EXPECT_EQ(boxes.size(), 1u); // "Default configuration used"
+    const std::string settings = ReadFile(user.Settings());
+    EXPECT_NE(settings.find("\"LogFile\"=\"" + (user.Data() / "QRV.log").string() + "\""),
+              std::string::npos)
+        << settings;
+    ASSERT_TRUE(SaveSettings(window, "1")) << ReadFile(output);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return ReadFile(user.Data() / "QRV.log").find("Completed with no errors.") !=
+                   std::string::npos;
+        },
+        30000))
+        << ReadFile(user.Data() / "QRV.log") << ReadFile(output);
+    EXPECT_EQ(Terminate(program), 0);
+    EXPECT_NE(ReadFile(user.Data() / "QRV.xml").find("Name=\"local\" Status=\"OK\""),
+              std::string::npos)
+        << ReadFile(user.Data() / "QRV.xml");
+    EXPECT_EQ(machineWide(), before);
 }
 
 } // namespace

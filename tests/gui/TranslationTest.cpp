@@ -101,9 +101,9 @@ TEST_F(TranslationTest, CzechAndBackToTheRememberedEnglish) {
 }
 
 TEST_F(TranslationTest, StartingInCzechTranslatesAtCreationAndTheRuntimeTexts) {
-    // A Czech station keeps its list in the Central European code page.
+    // Under a western locale (code page 1252) the grid still holds every Czech letter.
     const int codePage = platform::AnsiCodePage();
-    platform::SetAnsiCodePage(1250);
+    platform::SetAnsiCodePage(1252);
     struct TRestore {
         int CodePage;
         ~TRestore() { platform::SetAnsiCodePage(CodePage); }

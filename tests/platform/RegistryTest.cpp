@@ -45,6 +45,7 @@ protected:
         std::filesystem::remove_all(dir_);
     }
     std::string KeyFile() const { return dir_ + "/Ostrelle/Quorvane.reg"; }
+    std::string UserKeyFile() const { return dir_ + "/home/Ostrelle/Quorvane.reg"; }
     void WriteKeyFile(const std::string& text) const {
         ASSERT_TRUE(CreateDirectories(dir_ + "/Ostrelle"));
         WriteFileAtomically(KeyFile(), text);
@@ -266,13 +267,15 @@ TEST_F(RegistryStore, ReadingAMissingKeyCreatesNothing) {
     EXPECT_EQ(key->QueryString("Version"), "");
     EXPECT_FALSE(key->SetString("Version", "1"));
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/Ostrelle"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/home"));
 }
 
 TEST_F(RegistryStore, WritesReplaceTheFileAndKeepTypesAndNameCase) {
     {
         const auto key = TRegistryKey::Create(kKey, true);
         ASSERT_NE(key, nullptr);
-        EXPECT_TRUE(std::filesystem::exists(KeyFile()));
+        EXPECT_TRUE(std::filesystem::exists(UserKeyFile()));
+        EXPECT_FALSE(std::filesystem::exists(KeyFile()));
         for (const auto& c : RoundTripCases()) {
             EXPECT_TRUE(key->SetValue(c.name, c.value)) << c.label << key->LastError();
         }
@@ -305,7 +308,7 @@ TEST_F(RegistryStore, WritesReplaceTheFileAndKeepTypesAndNameCase) {
     EXPECT_EQ(key->QueryDword("Wide"), std::nullopt);
     EXPECT_EQ(key->QueryDword("Version"), std::nullopt);
     // Nothing but the key file is left in its folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ + "/Ostrelle"),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ + "/home/Ostrelle"),
                             std::filesystem::directory_iterator()),
               1);
 }
@@ -344,6 +347,7 @@ TEST_F(RegistryStore, DamagedFilesReadAsAnEmptyKeyAndAreReplacedOnWrite) {
         {"huge", valid + std::string(kMaxRegFileSize + 10, ';')},
     };
     for (const auto& c : cases) {
+        std::filesystem::remove_all(dir_ + "/home");
         WriteKeyFile(c.text);
         const auto reader = TRegistryKey::Create(kKey, false);
         ASSERT_NE(reader, nullptr) << c.label;
@@ -353,104 +357,119 @@ TEST_F(RegistryStore, DamagedFilesReadAsAnEmptyKeyAndAreReplacedOnWrite) {
         EXPECT_TRUE(writer->SetString("B", "y")) << c.label;
         EXPECT_EQ(TRegistryKey::Create(kKey, false)->ValueNames(), std::vector<std::string>{"B"})
             << c.label;
+        EXPECT_EQ(Slurp(KeyFile()), c.text) << c.label;
+        // A damaged copy of the user's own is replaced in the same way.
+        WriteFileAtomically(UserKeyFile(), c.text);
+        EXPECT_TRUE(TRegistryKey::Create(kKey, false)->ValueNames().empty()) << c.label;
+        EXPECT_TRUE(TRegistryKey::Create(kKey, true)->SetString("C", "z")) << c.label;
+        EXPECT_EQ(TRegistryKey::Create(kKey, false)->ValueNames(), std::vector<std::string>{"C"})
+            << c.label;
     }
+    std::filesystem::remove_all(dir_ + "/home");
     // The key in other letter case is the same key.
     WriteKeyFile("Windows Registry Editor Version 5.00\n\n"
                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ostrelle\\QUORVANE]\n\"A\"=\"x\"\n");
     EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("a"), "x");
 }
 
-TEST_F(RegistryStore, AUserWhoMayNotWriteTheMachineKeyWritesACopyOfItsOwn) {
-    // The administrator's key, readable by everyone and writable by root only.
+// The machine-wide key is the administrator's: it is read until a user's first write, which
+// goes to a copy of that user's own, for root as for everyone else.
+TEST_F(RegistryStore, EveryUserRootIncludedWritesOnlyACopyOfTheirOwn) {
     WriteKeyFile(FormatRegFile({kKey, {{"Language", Sz("cs")}, {"CheckInterval", Sz("60")}}}));
     const std::string machine = Slurp(KeyFile());
-    const std::string home = dir_ + "/home";
-    const std::string copy = home + "/Ostrelle/Quorvane.reg";
-    ASSERT_TRUE(CreateDirectories(home));
-    // Root's child becomes another user; an ordinary user's test needs the rights taken away.
-    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0555), 0);
-    ASSERT_EQ(::chmod(KeyFile().c_str(), 0444), 0);
-    EXPECT_EQ(UserRegistryFilePath(kKey), copy);
+    EXPECT_EQ(UserRegistryFilePath(kKey), UserKeyFile());
+    const auto check = [](std::string& faults, bool ok, const char* what) {
+        faults += ok ? "" : std::string(what) + "; ";
+    };
+    // What the test process is (root under CI) writes its own copy too.
+    {
+        std::string faults;
+        const auto before = TRegistryKey::Create(kKey, false);
+        check(faults, before && before->QueryString("Language") == "cs", "machine value read");
+        check(faults, !std::filesystem::exists(UserKeyFile()), "reading made a copy");
+        const auto key = TRegistryKey::Create(kKey, true);
+        ASSERT_TRUE(key);
+        check(faults, key->FilePath() == UserKeyFile(), "writes go to the copy");
+        check(faults, key->QueryString("CheckInterval") == "60", "values copied");
+        check(faults, key->SetString("Language", "en"), "write");
+        struct stat file {
+        }, folder{};
+        check(faults, ::stat(UserKeyFile().c_str(), &file) == 0 && (file.st_mode & 0777) == 0600,
+              "copy mode 0600");
+        check(faults,
+              ::stat((dir_ + "/home/Ostrelle").c_str(), &folder) == 0 &&
+                  (folder.st_mode & 0777) == 0700,
+              "folder mode 0700");
+        const auto after = TRegistryKey::Create(kKey, false);
+        check(faults,
+              after && after->QueryString("Language") == "en" &&
+                  after->QueryString("CheckInterval") == "60",
+              "the copy is read back");
+        EXPECT_EQ(faults, "");
+        EXPECT_EQ(Slurp(KeyFile()), machine);
+    }
 
+    // Another user still sees the administrator's values, not the first user's, and writes a
+    // copy of their own.
+    const std::string other = dir_ + "/other";
+    ASSERT_TRUE(CreateDirectories(other));
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
     EXPECT_EQ(qrv::test::AsOrdinaryUser(
-                  {home},
+                  {other},
                   [&]() -> std::string {
+                      ::setenv("XDG_CONFIG_HOME", other.c_str(), 1);
                       std::string faults;
-                      const auto check = [&faults](bool ok, const char* what) {
-                          faults += ok ? "" : std::string(what) + "; ";
-                      };
                       const auto before = TRegistryKey::Create(kKey, false);
-                      check(before && before->QueryString("Language") == "cs",
+                      check(faults, before && before->QueryString("Language") == "cs",
                             "machine value read");
-                      check(::access(copy.c_str(), F_OK) != 0, "reading made a copy");
                       const auto key = TRegistryKey::Create(kKey, true);
                       if (!key) {
                           return "did not open for writing";
                       }
-                      check(key->FilePath() == copy, "writes go to the copy");
-                      check(key->QueryString("CheckInterval") == "60", "values copied");
-                      check(key->SetString("Language", "en"), "write");
-                      struct stat file {
-                      }, folder{};
-                      check(::stat(copy.c_str(), &file) == 0 && (file.st_mode & 0777) == 0600,
-                            "copy mode 0600");
-                      check(::stat((home + "/Ostrelle").c_str(), &folder) == 0 &&
-                                (folder.st_mode & 0777) == 0700,
-                            "folder mode 0700");
-                      const auto after = TRegistryKey::Create(kKey, false);
-                      check(after && after->QueryString("Language") == "en" &&
-                                after->QueryString("CheckInterval") == "60",
-                            "the copy is read back");
+                      check(faults, key->FilePath() == other + "/Ostrelle/Quorvane.reg",
+                            "writes go to this user's copy");
+                      check(faults, key->SetString("CheckInterval", "5"), "write");
                       return faults;
                   }),
               "");
     EXPECT_EQ(Slurp(KeyFile()), machine);
-    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
+    EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("CheckInterval"), "60");
 
-    // Once a copy exists it is the key, for a user who could write the machine-wide one too.
-    EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("Language"), "en");
-    EXPECT_EQ(TRegistryKey::Create(kKey, true)->FilePath(), copy);
-
-    // Neither place can be written: the "may not write" case; reading still works.
-    std::filesystem::remove_all(home);
-    WriteFileAtomically(home, "not a folder");
-    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser(
-                  {},
-                  [] {
-                      return std::string(TRegistryKey::Create(kKey, true) ? "opened; " : "") +
-                             (TRegistryKey::Create(kKey, false) ? "" : "no reading");
-                  }),
-              "");
-    ASSERT_EQ(::chmod((dir_ + "/Ostrelle").c_str(), 0755), 0);
+    // No copy can be made: the "may not write" case, although the machine-wide folder could be
+    // written; reading still works.
+    std::filesystem::remove_all(dir_ + "/home");
+    WriteFileAtomically(dir_ + "/home", "not a folder");
+    EXPECT_EQ(TRegistryKey::Create(kKey, true), nullptr);
+    ASSERT_TRUE(TRegistryKey::Create(kKey, false));
+    EXPECT_EQ(TRegistryKey::Create(kKey, false)->QueryString("Language"), "cs");
+    EXPECT_EQ(Slurp(KeyFile()), machine);
 }
 
 TEST_F(RegistryStore, AKeyThatCannotBeWrittenDoesNotOpenForWriting) {
     // Tests run as root, so a regular file standing where the folder must be plays the part
-    // of missing rights, on the machine-wide side and on the user's.
+    // of missing rights.
     WriteFileAtomically(dir_ + "/home", "not a folder");
-    WriteFileAtomically(dir_ + "/Ostrelle", "not a folder");
     EXPECT_EQ(TRegistryKey::Create(kKey, true), nullptr);
     const auto reader = TRegistryKey::Create(kKey, false);
     ASSERT_NE(reader, nullptr);
     EXPECT_TRUE(reader->ValueNames().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/Ostrelle"));
 
     // A folder standing where the key file must be: neither reading nor writing.
-    std::filesystem::remove(dir_ + "/Ostrelle");
-    ASSERT_TRUE(CreateDirectories(KeyFile()));
+    std::filesystem::remove(dir_ + "/home");
+    ASSERT_TRUE(CreateDirectories(UserKeyFile()));
     EXPECT_EQ(TRegistryKey::Create(kKey, true), nullptr);
     EXPECT_EQ(TRegistryKey::Create(kKey, false), nullptr);
 
     // A key that opened, then lost its folder: the write fails and says why.
-    std::filesystem::remove_all(dir_ + "/Ostrelle");
+    std::filesystem::remove_all(dir_ + "/home");
     const auto key = TRegistryKey::Create(kKey, true);
     ASSERT_NE(key, nullptr);
-    std::filesystem::remove_all(dir_ + "/Ostrelle");
-    WriteFileAtomically(dir_ + "/Ostrelle", "not a folder");
+    std::filesystem::remove_all(dir_ + "/home/Ostrelle");
+    WriteFileAtomically(dir_ + "/home/Ostrelle", "not a folder");
     EXPECT_FALSE(key->SetString("A", "x"));
     EXPECT_FALSE(key->LastError().empty());
-    EXPECT_EQ(Slurp(dir_ + "/Ostrelle"), "not a folder");
+    EXPECT_EQ(Slurp(dir_ + "/home/Ostrelle"), "not a folder");
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
-#include "tests/support/OrdinaryUser.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +65,9 @@ TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/Ostrelle"));
 
     WriteDefaultConfig();
+    // Into the user's own copy: the machine-wide key is never written, not by root either.
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/Ostrelle"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "/home/Ostrelle/Quorvane.reg"));
     const auto key = TRegistryKey::Create(kConfigKey, false);
     ASSERT_NE(key, nullptr);
     const std::vector<std::pair<std::string, TRegValue>> expected = {
@@ -346,21 +348,22 @@ TEST_F(ConfigStore, SettingAutostartWritesADesktopEntryOrRemovesIt) {
         SetExecutablePathForTesting(path);
         SetAutostart(true);
         std::string entry;
-        ASSERT_TRUE(ReadWholeFile(dir_ + "/autostart/Quorvane.desktop", entry));
+        ASSERT_TRUE(ReadWholeFile(dir_ + "/home/autostart/Quorvane.desktop", entry));
         EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0U);
         EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
         EXPECT_NE(entry.find("\nName=Quorvane\n"), std::string::npos);
         EXPECT_TRUE(AutostartState());
         SetAutostart(false);
-        EXPECT_FALSE(std::filesystem::exists(AutostartFilePath()));
+        EXPECT_FALSE(std::filesystem::exists(UserAutostartFilePath()));
         EXPECT_FALSE(AutostartState());
         SetAutostart(false); // a missing entry is no error
     }
+    EXPECT_FALSE(std::filesystem::exists(AutostartFilePath()));
     // How the awkward path is quoted, so that a desktop starts exactly that file.
     SetExecutablePathForTesting("/opt/$HOME/a\"b\\c/100%/QRV");
     SetAutostart(true);
     std::string entry;
-    ASSERT_TRUE(ReadWholeFile(AutostartFilePath(), entry));
+    ASSERT_TRUE(ReadWholeFile(UserAutostartFilePath(), entry));
     EXPECT_NE(entry.find("\nExec=\"/opt/\\\\$HOME/a\\\\\"b\\\\\\\\c/100%%/QRV\"\n"),
               std::string::npos)
         << entry;
@@ -408,37 +411,21 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
     EXPECT_TRUE(AutostartState());
     EXPECT_EQ(slurp(user).find("Hidden"), std::string::npos);
 
-    // A user who may not write the machine-wide folder.
+    // Turned off, a machine-wide entry that starts this program is hidden for this user only,
+    // for root as for everyone: it belongs to the administrator.
     std::filesystem::remove(user);
-    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser(
-                  {dir_ + "/home", dir_ + "/home/autostart"},
-                  [&] {
-                      std::string faults;
-                      const auto check = [&faults](bool ok, const char* what) {
-                          faults += ok ? "" : std::string(what) + "; ";
-                      };
-                      SetAutostart(false);
-                      check(!AutostartState(), "off hides the machine-wide entry");
-                      check(slurp(user).find("\nHidden=true\n") != std::string::npos, "hidden");
-                      SetAutostart(true);
-                      check(AutostartState(), "on again");
-                      check(std::filesystem::exists(AutostartFilePath()), "machine entry kept");
-                      return faults;
-                  }),
-              "");
-    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0755), 0);
+    SetAutostart(false);
+    EXPECT_FALSE(AutostartState());
+    EXPECT_NE(slurp(user).find("\nHidden=true\n"), std::string::npos);
+    EXPECT_EQ(slurp(AutostartFilePath()), ours);
+    SetAutostart(true);
+    EXPECT_TRUE(AutostartState());
+    EXPECT_EQ(slurp(AutostartFilePath()), ours);
+    // Without one, turning off removes the user's entry.
     std::filesystem::remove(AutostartFilePath());
-    ASSERT_EQ(::chmod((dir_ + "/autostart").c_str(), 0555), 0);
-    EXPECT_EQ(qrv::test::AsOrdinaryUser(
-                  {},
-                  [&] {
-                      SetAutostart(false);
-                      return std::string(std::filesystem::exists(user) ? "user entry kept; " : "") +
-                             (AutostartState() ? "still on" : "");
-                  }),
-              "");
+    SetAutostart(false);
+    EXPECT_FALSE(std::filesystem::exists(user));
+    EXPECT_FALSE(AutostartState());
 }
 
 TEST_F(ConfigStore, AutostartFailuresAreSilent) {
@@ -459,7 +446,7 @@ TEST_F(ConfigStore, AutostartFailuresAreSilent) {
 TEST_F(ConfigStore, ReadersAlwaysSeeOneWholeConfiguration) {
     const std::string dirs[] = {dir_ + "/a", dir_ + "/b"};
     for (int i = 0; i < 2; ++i) {
-        ::setenv("XDG_CONFIG_DIRS", dirs[i].c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dirs[i].c_str(), 1);
         const auto key = Key();
         ASSERT_NE(key, nullptr);
         const std::string n = std::to_string(i);
@@ -474,7 +461,7 @@ TEST_F(ConfigStore, ReadersAlwaysSeeOneWholeConfiguration) {
         key->SetDword("HotkeyEnabled", static_cast<std::uint32_t>(1 - i));
         key->SetString("Language", "l" + n);
     }
-    ::setenv("XDG_CONFIG_DIRS", dirs[0].c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", dirs[0].c_str(), 1);
     LoadConfig();
 
     std::atomic<bool> stop{false};
@@ -501,7 +488,7 @@ TEST_F(ConfigStore, ReadersAlwaysSeeOneWholeConfiguration) {
         });
     }
     for (int round = 0; round < 300; ++round) {
-        ::setenv("XDG_CONFIG_DIRS", dirs[round % 2].c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dirs[round % 2].c_str(), 1);
         LoadConfig();
     }
     stop = true;
