@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -54,8 +55,16 @@ std::string RunWithEnv(const std::vector<std::string>& argv, const std::vector<s
     return out;
 }
 
+// This process's environment (sanitizer options included) with every locale variable replaced.
 std::vector<std::string> Locale(const std::string& name) {
-    return {"LANG=" + name, "LC_ALL=" + name, "PATH=/usr/bin:/bin"};
+    std::vector<std::string> env = {"LANG=" + name, "LC_ALL=" + name};
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view var = *e;
+        if (!var.starts_with("LANG=") && !var.starts_with("LANGUAGE=") && !var.starts_with("LC_")) {
+            env.emplace_back(var);
+        }
+    }
+    return env;
 }
 
 bool HasLocale(const std::string& name) {
