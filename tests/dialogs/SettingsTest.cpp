@@ -330,6 +330,42 @@ TEST_F(SettingsDialog, ValidationNamesEveryFailedRuleAndWritesNothing) {
     }
 }
 
+// The https switch lives in the same key, outside the dialog: a save leaves it as it was, and
+// the verify rule takes https:// exactly while the configuration in force has it on.
+TEST_F(SettingsDialog, TheHttpsSwitchIsKeptBySavesAndWidensTheVerifyRule) {
+    const auto save = [this](const char* url) {
+        Open();
+        form->checkboxVerifyEnabled->setChecked(true);
+        form->editVerifyURL->setText(QString::fromUtf8(url));
+        form->buttonSave->click();
+        const auto shown = TakeShown();
+        if (shown.empty()) {
+            ExpectClosed();
+            EXPECT_EQ(Stored("VerifyURL"), Sz(url));
+            return std::string();
+        }
+        form->buttonCancel->click();
+        return shown[0].Text;
+    };
+    const std::string refused = "Correct the following errors:\rEnter valid URL for verify\r";
+
+    Store({{shell::kHttpsEnabled, Dword(2)}});
+    shell::LoadConfig();
+    EXPECT_EQ(save("https://v.example/"), "");
+    EXPECT_EQ(Stored(shell::kHttpsEnabled), Dword(2));
+    EXPECT_TRUE(shell::AppConfig().HttpsEnabled); // reloaded by the save
+    EXPECT_EQ(save("HTTPS://v.example/"), refused);
+    EXPECT_EQ(save("https:/v.example/"), refused);
+
+    auto key = TRegistryKey::Create(shell::kConfigKey, true);
+    ASSERT_TRUE(key && key->SetValue(shell::kHttpsEnabled, Sz("1")));
+    shell::LoadConfig();
+    EXPECT_EQ(save("https://v.example/"), refused);
+    EXPECT_EQ(save("http://v.example/"), "");
+    EXPECT_EQ(Stored(shell::kHttpsEnabled), Sz("1"));
+    EXPECT_FALSE(shell::AppConfig().HttpsEnabled);
+}
+
 TEST_F(SettingsDialog, AutostartEntryIsWrittenQuotedReadBackAndRemoved) {
     const std::filesystem::path entry = shell::UserAutostartFilePath();
     Open();
