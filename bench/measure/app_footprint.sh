@@ -98,19 +98,25 @@ if openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 
         -key "$WORK/tls.key" >/dev/null 2>&1 &
     PIDS+=($!)
     sleep 0.5
-    export SSL_CERT_FILE=$WORK/tls.pem
-    for switch in 0 1; do
+    # "store": on, with the system trust store (the certificate is then not trusted, but the
+    # whole store has been read).
+    for switch in 0 1 store; do
         dir=$WORK/https$switch
+        if [ "$switch" = store ]; then unset SSL_CERT_FILE; else export SSL_CERT_FILE=$WORK/tls.pem; fi
         install "$dir" 0
         sed -i "s|<ROWDATA></ROWDATA>|<ROWDATA><ROW Name=\"tls\" Status=\"\" Result=\"Waiting...\" Url=\"https://127.0.0.1:$TLS_PORT/\" Active=\"TRUE\" LoadTime=\"-1\" Timeout=\"5000\" TimeoutEnabled=\"TRUE\"/></ROWDATA>|" "$dir/QRV.xml"
-        printf '"HttpsEnabled"=dword:0000000%d\r\n' "$switch" >>"$dir/cfg/Ostrelle/Quorvane.reg"
+        # The first run comes one check interval after the start.
+        sed -i 's|"CheckInterval"="300"|"CheckInterval"="2"|' "$dir/cfg/Ostrelle/Quorvane.reg"
+        printf '"HttpsEnabled"=dword:0000000%d\r\n' "$([ "$switch" = 0 ] && echo 0 || echo 1)" \
+            >>"$dir/cfg/Ostrelle/Quorvane.reg"
         start "$dir"
         wait_window "$TITLE" >/dev/null || echo "main window never shown"
-        sleep 5
+        sleep 6
         mapped=no
         grep -q qrv_tls "/proc/$APP/maps" && mapped=yes
-        echo "switch $switch: Rss $(kb $APP Rss) kB, Anonymous $(kb $APP Anonymous) kB," \
-             "TLS module mapped: $mapped; log: $(tail -n2 "$dir/QRV.log" 2>/dev/null | head -n1 | tr -d '\r')"
+        echo "switch $switch: Rss $(kb $APP Rss) kB, Pss $(kb $APP Pss) kB," \
+             "Anonymous $(kb $APP Anonymous) kB, TLS module mapped: $mapped"
+        echo "  log: $(grep -v 'Checking\|Completed' "$dir/QRV.log" 2>/dev/null | tail -n1 | tr -d '\r')"
         kill -TERM "$APP"; wait "$APP" 2>/dev/null
     done
     unset SSL_CERT_FILE
