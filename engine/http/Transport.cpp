@@ -122,13 +122,13 @@ bool PollOrCancel(int fd, short events, std::optional<TClock::time_point> until,
 
 void TIoWait::Wait(int fd, short events) const {
     const auto silenceEnd = TClock::now() + std::chrono::milliseconds(std::max(silenceMs_, 0));
-    TClock::time_point until = std::min(silenceEnd, requestEnd_);
-    if (connectEnd_) {
-        until = std::min(until, *connectEnd_);
-    }
+    const TClock::time_point readEnd = std::min(silenceEnd, requestEnd_);
+    // The limit that ends first names the failure (the wait may end a fraction of a
+    // millisecond early, so the clock cannot tell).
+    const bool connectFirst = connectEnd_ && *connectEnd_ <= readEnd;
+    const TClock::time_point until = connectFirst ? *connectEnd_ : readEnd;
     if (!PollOrCancel(fd, events, until, cancel_)) {
-        const bool connectLimit = connectEnd_ && TClock::now() >= *connectEnd_;
-        throw qrv::Error(connectLimit ? kConnectTimedOut : kReadTimedOut);
+        throw qrv::Error(connectFirst ? kConnectTimedOut : kReadTimedOut);
     }
 }
 
