@@ -1,10 +1,13 @@
 #include "shell/app/ServerGrid.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
+#include <QHeaderView>
 #include <QPainter>
 #include <QPalette>
 
+#include <algorithm>
 #include <string>
 
 namespace qrv::gui {
@@ -59,6 +62,38 @@ void TGridColumn::SetTitle(const QString& title) {
 
 // ---------------------------------------------------------------------------------------------
 
+TGridColumnFit::TGridColumnFit(QTableView& view, std::vector<TGridColumn*> columns)
+    : QObject(&view), view_(view), columns_(std::move(columns)) {
+    // The viewport narrows when the vertical bar appears and widens when it goes: fitting on
+    // its resize, before the view lays out its bars, means the horizontal bar never comes.
+    view_.viewport()->installEventFilter(this);
+}
+
+void TGridColumnFit::Fit() {
+    if (columns_.empty() || view_.model() == nullptr ||
+        view_.model()->columnCount() != static_cast<int>(columns_.size())) {
+        return;
+    }
+    int others = 0;
+    for (std::size_t i = 0; i + 1 < columns_.size(); ++i) {
+        others += columns_[i]->Width();
+        view_.setColumnWidth(static_cast<int>(i), columns_[i]->Width());
+    }
+    const int room = view_.viewport()->width() - others;
+    const int last = std::max(std::min(columns_.back()->Width(), room),
+                              view_.horizontalHeader()->minimumSectionSize());
+    view_.setColumnWidth(static_cast<int>(columns_.size() - 1), last);
+}
+
+bool TGridColumnFit::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_.viewport() && event->type() == QEvent::Resize) {
+        Fit();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+
 TServerTableModel::TServerTableModel(engine::TServerList& list, std::vector<TField*> fields,
                                      std::vector<TGridColumn*> columns, QObject* parent)
     : QAbstractTableModel(parent), list_(list), fields_(std::move(fields)),
@@ -69,6 +104,9 @@ TServerTableModel::TServerTableModel(engine::TServerList& list, std::vector<TFie
                 [this, section] { Q_EMIT headerDataChanged(Qt::Horizontal, section, section); });
     }
     rows_ = list_.Active() ? list_.RecordCount() : 0;
+    if (auto* view = qobject_cast<QTableView*>(parent)) {
+        new TGridColumnFit(*view, columns_);
+    }
 }
 
 int TServerTableModel::rowCount(const QModelIndex& parent) const {

@@ -108,12 +108,32 @@ private:
     int width_;
 };
 
+// Keeps the grid's columns inside its viewport: the last column (the description) gives up what
+// the others leave short, so that the vertical scroll bar of a long list never pushes the
+// columns into a horizontal one (which would hide a row and cut the vertical bar's edge). With
+// room to spare every column has its designed width.
+class TGridColumnFit : public QObject {
+    Q_OBJECT
+public:
+    TGridColumnFit(QTableView& view, std::vector<TGridColumn*> columns);
+
+    void Fit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QTableView& view_;
+    std::vector<TGridColumn*> columns_;
+};
+
 // `setServer` as the grid sees it: a model over the list by position in Name order. The list
 // stays the only store; the model only reads it and is told when it changed.
 class TServerTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // `fields` are the list's field objects; `columns` the grid's columns, left to right.
+    // `fields` are the list's field objects; `columns` the grid's columns, left to right. A
+    // table view as `parent` is the grid: its columns are kept inside it (TGridColumnFit).
     TServerTableModel(engine::TServerList& list, std::vector<TField*> fields,
                       std::vector<TGridColumn*> columns, QObject* parent);
 

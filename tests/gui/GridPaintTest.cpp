@@ -7,6 +7,7 @@
 #include "shell/app/ServerGrid.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
 namespace qrv::test {
@@ -121,6 +122,44 @@ TEST_F(GridPaintTest, InactiveRowsAreGreyInEveryCellEvenWhenSelected) {
         EXPECT_FALSE(Near(CellPixel(image, row, 0, 8, 8), grey)) << row;
     }
     EXPECT_TRUE(Near(CellPixel(image, 1, 0, 8, 8), PictureCentre(3)));
+}
+
+// A long list brings the vertical scroll bar; the columns give way to it instead of pushing the
+// grid into a horizontal bar that would hide a row and cut the vertical bar's edge.
+TEST_F(GridPaintTest, ColumnsFitTheGridWithAndWithoutTheVerticalBar) {
+    for (const int count : {3, 12, 40}) {
+        SCOPED_TRACE(count);
+        WriteConfig();
+        std::vector<TServerRow> rows;
+        for (int i = 0; i < count; ++i) {
+            rows.emplace_back("server" + std::to_string(100 + i));
+        }
+        WriteList(rows);
+        gui::TMainForm& form = Start();
+        form.show();
+        QTableView& grid = *form.gridLink;
+        ASSERT_TRUE(WaitUntil([&] { return grid.isVisible(); }, 5000));
+        WaitUntil([] { return false; }, 100); // the bars settle
+        const bool tall = count > 3;
+        EXPECT_EQ(grid.verticalScrollBar()->isVisible(), tall);
+        EXPECT_FALSE(grid.horizontalScrollBar()->isVisible());
+        EXPECT_LE(grid.horizontalHeader()->length(), grid.viewport()->width());
+        // The fixed columns keep their widths; only the description gives way, and only as
+        // much as the bar takes.
+        EXPECT_EQ(grid.columnWidth(0), 16);
+        EXPECT_EQ(grid.columnWidth(1), 203);
+        const int description = grid.columnWidth(3);
+        if (tall) {
+            EXPECT_EQ(grid.horizontalHeader()->length(), grid.viewport()->width());
+        } else {
+            EXPECT_EQ(description, 265);
+        }
+        // The last row can be scrolled fully into view.
+        grid.scrollToBottom();
+        const QRect last = grid.visualRect(form.GridModel().index(count - 1, 3));
+        EXPECT_LE(last.bottom(), grid.viewport()->height());
+        Stop();
+    }
 }
 
 } // namespace
