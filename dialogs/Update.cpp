@@ -5,10 +5,13 @@
 #include "shell/AppConfig.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -65,6 +68,26 @@ void TFormUpdate::ShowNewVersion(const std::string& newest) {
     labelVersionLastest->setText(QString::fromStdString(newest));
     FitLabels();
     show();
+}
+
+void TFormUpdate::FormShow() {
+    QScreen* screen = owner_ != nullptr ? owner_->screen() : nullptr;
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const QRect over = owner_ != nullptr && owner_->isVisible() ? owner_->frameGeometry() : area;
+    QRect placed(QPoint(0, 0), frameGeometry().size());
+    placed.moveCenter(over.center());
+    // Never partly off the screen, whatever the owner's place.
+    placed.moveLeft(std::clamp(placed.left(), area.left(),
+                               std::max(area.left(), area.right() + 1 - placed.width())));
+    placed.moveTop(std::clamp(placed.top(), area.top(),
+                              std::max(area.top(), area.bottom() + 1 - placed.height())));
+    move(placed.topLeft());
 }
 
 void TFormUpdate::buttonDownloadClick() {

@@ -42,6 +42,11 @@ public:
     QLabel* labelVersionLastest = nullptr;
     QPushButton* buttonDownload = nullptr;
     QPushButton* buttonClose = nullptr;
+
+protected:
+    // Centred on the main window (on its screen when the window is hidden in the tray): left
+    // to the window manager, a window shown during start-up can land in a corner.
+    void FormShow() override;
 };
 
 // Connect limit of the update check's client.

@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <atomic>
@@ -195,6 +196,32 @@ TEST_F(UpdateCheck, NoticeButtonsCloseItAndOpenTheDownloadPage) {
     notice->buttonDownload->click();
     EXPECT_FALSE(notice->isVisible());
     EXPECT_EQ(opener.Lines(1), std::vector<std::string>{"1|" + gui::VendorPageUrl("update", "en")});
+}
+
+// Shown at start-up the notice sits over the main window, or in the middle of the screen while
+// the window is in the tray; never in a corner.
+TEST_F(UpdateCheck, TheNoticeIsCentredOnTheMainWindowOrTheScreen) {
+    const QRect area = mainForm.screen()->availableGeometry();
+    struct TRow {
+        QRect Main;
+        bool Shown;
+        QPoint Centre;
+    };
+    const TRow rows[] = {
+        {QRect(200, 150, 570, 305), true, QRect(200, 150, 570, 305).center()},
+        {QRect(40, 60, 570, 305), false, area.center()},
+    };
+    for (const TRow& row : rows) {
+        mainForm.setGeometry(row.Main);
+        mainForm.setVisible(row.Shown);
+        notice->ShowNewVersion("1.0");
+        ASSERT_TRUE(notice->isVisible());
+        const QPoint centre = notice->frameGeometry().center();
+        EXPECT_LE((centre - row.Centre).manhattanLength(), 4)
+            << centre.x() << "," << centre.y() << " shown " << row.Shown;
+        EXPECT_TRUE(area.contains(notice->frameGeometry())) << row.Shown;
+        notice->buttonClose->click();
+    }
 }
 
 } // namespace
