@@ -46,6 +46,9 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, int top, int visibleRows
     combo->setEditable(false);
     combo->setGeometry(kInputLeft, top, kInputWidth, kEditHeight);
     combo->setMaxVisibleItems(visibleRows);
+    // Styles that open a drop-down list as a menu of every entry (Fusion among them) ignore
+    // the number of rows; the list form keeps it.
+    combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     return combo;
 }
 

@@ -6,6 +6,7 @@
 #include "shell/AppConfig.h"
 #include "shell/window/MessageBox.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeySequence>
@@ -127,6 +128,25 @@ TEST_F(SettingsDialog, WindowHasTheDesignedControlsEntriesAndKeyboardOrder) {
         form->checkboxAfterStart,    form->comboBalloonLevel, form->checkboxHotkeyEnabled,
         form->checkboxVerifyEnabled, form->comboLanguage,     form->checkboxUpdate};
     EXPECT_EQ(TabOrder(form->editVerifyURL), expected);
+}
+
+// The balloon-level list opens five rows high (its five levels; the four empty entries below
+// them are scrolled to), and the language list two; whatever the style's own habit.
+TEST_F(SettingsDialog, DropDownListsOpenWithTheirDesignedNumberOfRows) {
+    Open();
+    for (const auto& [combo, rows] :
+         {std::pair{form->comboBalloonLevel, 5}, std::pair{form->comboLanguage, 2}}) {
+        SCOPED_TRACE(combo->objectName().toStdString());
+        combo->setCurrentIndex(0);
+        combo->showPopup();
+        QAbstractItemView* list = combo->view();
+        ASSERT_TRUE(list->isVisible());
+        const int rowHeight = list->sizeHintForRow(0);
+        ASSERT_GT(rowHeight, 0);
+        EXPECT_EQ(list->viewport()->height() / rowHeight, rows);
+        EXPECT_EQ(list->indexAt(QPoint(2, list->viewport()->height() - 2)).row(), rows - 1);
+        combo->hidePopup();
+    }
 }
 
 TEST_F(SettingsDialog, LanguageListIsBuiltOnceAtCreation) {
