@@ -568,12 +568,16 @@ void WriteConfig(const fs::path& configDir, const fs::path& program,
     for (const auto& [name, value] : dwords) {
         ASSERT_TRUE(key->SetDword(name, value));
     }
+    // Readable by everyone, as an administrator's key is, for a program run by another user.
+    ::chmod(key->FilePath().c_str(), 0644);
+    ::chmod(fs::path(key->FilePath()).parent_path().c_str(), 0755);
 }
 
 TProcess TInstall::Start(const std::vector<std::string>& extraEnv) {
     std::vector<std::string> env = session_.Environment();
+    // The program's own copy of the key is the file WriteConfig writes (ConfigFile()).
     env.push_back("XDG_CONFIG_DIRS=" + (dir_ / "config").string());
-    env.push_back("XDG_CONFIG_HOME=" + (dir_ / "home-config").string());
+    env.push_back("XDG_CONFIG_HOME=" + (dir_ / "config").string());
     env.push_back("XDG_DATA_HOME=" + (dir_ / "home-data").string());
     env.push_back("XDG_RUNTIME_DIR=" + (dir_ / "runtime").string());
     bool lang = false;
