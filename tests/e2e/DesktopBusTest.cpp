@@ -174,6 +174,29 @@ TEST_F(DesktopBusTest, StatusNotifierItemShowsEachOutcomeAndTogglesTheWindow) {
     EXPECT_EQ(E2eTest::Terminate(program), 0);
 }
 
+// What a host that draws the item's menu itself reads (Xfce, KDE, waybar): the tray commands
+// in the program's language, whose states follow the window.
+TEST_F(DesktopBusTest, ExportedMenuSpeaksTheProgramsLanguageAndFollowsTheWindow) {
+    TBusSession bus({"--watcher"});
+    install_->WriteConfig({{"Language", "cs"}});
+    WriteServerList(install_->ListFile(), {{"a", "http://127.0.0.1:1/", false}});
+    TProcess program = Start(bus);
+    std::string menu;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            menu = bus.Peer("Menu");
+            return menu.find("error") == std::string::npos && !menu.empty();
+        },
+        20000))
+        << menu;
+    EXPECT_EQ(menu, "Zobrazit:0|Skrýt:1|Log:1|Ukončit:1");
+    EXPECT_EQ(bus.Peer("Activate"), "ok");
+    ASSERT_TRUE(WaitUntil([&] { return !install_->MainWindowVisible(); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return bus.Peer("MenuUpdates") != "0"; }, 5000));
+    EXPECT_EQ(bus.Peer("Menu"), "Zobrazit:1|Skrýt:0|Log:1|Ukončit:1");
+    EXPECT_EQ(E2eTest::Terminate(program), 0);
+}
+
 TEST_F(DesktopBusTest, ItemRegistersWithAWatcherThatComesAfterTheProgram) {
     // The usual autostart race: the panel's watcher appears a few seconds after us.
     TBusSession bus({"--watcher-after-ms", "3000"});

@@ -11,6 +11,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QObject>
@@ -292,6 +293,56 @@ public Q_SLOTS:
                  all.value(QStringLiteral("ItemIsMenu")).toBool() ? QStringLiteral("true")
                                                                   : QStringLiteral("false"));
     }
+    // The first item's exported menu as a host draws it: "label:enabled|…" (enabled 1 or 0).
+    // From the first call on, the menu's property updates are counted (MenuUpdates).
+    QString Menu() {
+        const QDBusMessage reply =
+            Ask(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return QStringLiteral("error=") + reply.errorMessage();
+        }
+        const QString path = qdbus_cast<QDBusObjectPath>(
+                                 reply.arguments().constFirst().value<QDBusVariant>().variant())
+                                 .path();
+        const QString service = Watcher->Items().constFirst().section(QLatin1Char('/'), 0, 0);
+        const QString menu = QStringLiteral("com.canonical.dbusmenu");
+        if (!listening_) {
+            listening_ = QDBusConnection::sessionBus().connect(
+                service, path, menu, QStringLiteral("ItemsPropertiesUpdated"), this,
+                SLOT(MenuUpdated(QDBusMessage)));
+        }
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(service, path, menu, QStringLiteral("GetLayout"));
+        call << 0 << -1 << QStringList();
+        const QDBusMessage layout = QDBusConnection::sessionBus().call(call, QDBus::Block, kAskMs);
+        if (layout.type() != QDBusMessage::ReplyMessage || layout.arguments().size() != 2) {
+            return QStringLiteral("error=") + layout.errorMessage();
+        }
+        QStringList items;
+        const QDBusArgument root = layout.arguments()[1].value<QDBusArgument>();
+        int id = 0;
+        QVariantMap properties;
+        root.beginStructure();
+        root >> id >> properties;
+        root.beginArray();
+        while (!root.atEnd()) {
+            QDBusVariant child;
+            root >> child;
+            const QDBusArgument item = child.variant().value<QDBusArgument>();
+            item.beginStructure();
+            item >> id >> properties;
+            item.endStructure();
+            items << properties.value(QStringLiteral("label")).toString() + QLatin1Char(':') +
+                         (properties.value(QStringLiteral("enabled"), true).toBool()
+                              ? QLatin1Char('1')
+                              : QLatin1Char('0'));
+        }
+        root.endArray();
+        root.endStructure();
+        return items.join(QLatin1Char('|'));
+    }
+    QString MenuUpdates() { return QString::number(menuUpdates_); }
     // Clicks the first item (as a status-notifier host does, once per click).
     QString Activate() { return Call(QStringLiteral("Activate")); }
     QString ContextMenu() { return Call(QStringLiteral("ContextMenu")); }
@@ -317,7 +368,13 @@ public Q_SLOTS:
         return Notifications != nullptr ? Notifications->Log.join(QLatin1Char('\n')) : QString();
     }
 
+private Q_SLOTS:
+    void MenuUpdated(const QDBusMessage&) { ++menuUpdates_; }
+
 private:
+    bool listening_ = false;
+    int menuUpdates_ = 0;
+
     QString Call(const QString& method) {
         const QDBusMessage reply =
             Ask(QStringLiteral("org.kde.StatusNotifierItem"), method, {100, 100});
