@@ -80,8 +80,14 @@ void StartUp(IStartUpWindow& window) {
         }
         window.ShowNotice(T("Application notification"),
                           T("Dataset does not exist. File recreated."));
-        shell::WriteLog(engine::FormatText(T("Dataset does not exist. File recreated: %s"), {kept}),
-                        "system");
+        try {
+            shell::WriteLog(
+                engine::FormatText(T("Dataset does not exist. File recreated: %s"), {kept}),
+                "system");
+        } catch (const std::exception&) {
+            // The log has told the user that it cannot be written; the new list still gets its
+            // example server, or a user whose log is unusable would start with an empty list.
+        }
         setServer.Append();
         setServer.SetString(TListField::Name, "Ostrelle");
         setServer.SetString(TListField::Url, std::string(QRV_VENDOR_URL) + "/");

@@ -105,6 +105,19 @@ TEST_F(FailureTest, ALogThatCannotBeWrittenNeverStopsMonitoring) {
     EXPECT_EQ(Statuses(Form()), (std::vector<std::string>{"bad ERR_LOAD", "good OK"}));
 }
 
+TEST_F(FailureTest, ALogThatCannotBeWrittenLeavesANewListItsExampleServer) {
+    const fs::path folder = Dir() / "folder.log";
+    fs::create_directory(folder);
+    WriteConfig({{"LogEnabled", {}, 1u}, {"LogFile", folder.string(), {}}});
+    gui::TMainForm& form = Start();
+    EXPECT_EQ(Statuses(form), (std::vector<std::string>{"Ostrelle "}));
+    EXPECT_TRUE(form.actionServerEdit->isEnabled());
+    const auto boxes = SettledBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].Text, "Dataset does not exist. File recreated.");
+    EXPECT_NE(boxes[1].Text.find("cannot be written"), std::string::npos) << boxes[1].Text;
+}
+
 TEST_F(FailureTest, TheRunsClientGivesUpConnectingAtItsLimit) {
     TUnansweredListener dropping;
     WriteConfig();
