@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config gettext clang-format clang-tidy
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth trayer xdotool x11-utils imagemagick
+  xvfb xauth trayer xdotool x11-utils imagemagick x11-session-utils
   xfce4-panel xfwm4 libglib2.0-bin
   dbus-daemon sway wtype fonts-wine
   qt6-translations-l10n
