@@ -232,6 +232,7 @@ TDBusMenu::TDBusMenu(const QString& path, QDBusConnection bus, QObject* parent)
     qDBusRegisterMetaType<TDBusMenuItemKeysList>();
     qDBusRegisterMetaType<TDBusMenuEvent>();
     qDBusRegisterMetaType<TDBusMenuEvents>();
+    qDBusRegisterMetaType<QList<QStringList>>();
     if (!bus_.isConnected()) {
         return;
     }
@@ -294,9 +295,14 @@ QVariantMap TDBusMenu::Properties(int id) const {
         return {{QStringLiteral("type"), QStringLiteral("separator")},
                 {QStringLiteral("visible"), action->isVisible()}};
     }
-    return {{QStringLiteral("label"), Label(action->text())},
-            {QStringLiteral("enabled"), action->isEnabled()},
-            {QStringLiteral("visible"), action->isVisible()}};
+    QVariantMap properties{{QStringLiteral("label"), Label(action->text())},
+                           {QStringLiteral("enabled"), action->isEnabled()},
+                           {QStringLiteral("visible"), action->isVisible()}};
+    const QList<QStringList> shortcut = Shortcut(action->shortcut());
+    if (!shortcut.isEmpty()) {
+        properties.insert(QStringLiteral("shortcut"), QVariant::fromValue(shortcut));
+    }
+    return properties;
 }
 
 QString TDBusMenu::Label(const QString& text) {
@@ -319,6 +325,35 @@ QString TDBusMenu::Label(const QString& text) {
         }
     }
     return label;
+}
+
+QList<QStringList> TDBusMenu::Shortcut(const QKeySequence& keys) {
+    QList<QStringList> out;
+    for (int i = 0; i < keys.count(); ++i) {
+        const QKeyCombination combination = keys[static_cast<uint>(i)];
+        QStringList parts;
+        const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+        if (modifiers & Qt::ControlModifier) {
+            parts << QStringLiteral("Control");
+        }
+        if (modifiers & Qt::AltModifier) {
+            parts << QStringLiteral("Alt");
+        }
+        if (modifiers & Qt::ShiftModifier) {
+            parts << QStringLiteral("Shift");
+        }
+        if (modifiers & Qt::MetaModifier) {
+            parts << QStringLiteral("Super");
+        }
+        // The hosts name keys as the X key names do: letters in lower case, F1 as it is.
+        QString key = QKeySequence(combination.key()).toString(QKeySequence::PortableText);
+        if (key.size() == 1) {
+            key = key.toLower();
+        }
+        parts << key;
+        out << parts;
+    }
+    return out;
 }
 
 void TDBusMenu::UnknownId(int id) {

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QKeySequence>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -39,6 +40,8 @@ public:
     // A caption with its "&" accelerator in the "_" form that the hosts read ("&&" is a plain
     // "&", a plain "_" is doubled).
     static QString Label(const QString& text);
+    // A short-cut as the hosts show it: one list of names per key press ("Control", "h").
+    static QList<QStringList> Shortcut(const QKeySequence& keys);
 
     // Runs the action of `id` later from the event loop, so the host's call is answered first.
     bool Click(int id);

@@ -77,6 +77,7 @@ protected:
         show_ = menu_.addAction(QStringLiteral("Show"));
         show_->setEnabled(false);
         hide_ = menu_.addAction(QStringLiteral("Hide"));
+        hide_->setShortcut(QKeySequence(QStringLiteral("Ctrl+H")));
         log_ = menu_.addAction(QStringLiteral("&Log"));
         quit_ = menu_.addAction(QStringLiteral("Quit"));
         exported_ = std::make_unique<TDBusMenu>(kPath, server_);
@@ -151,6 +152,11 @@ TEST_F(TrayMenu, TheHostReadsTheCommandsTheirCaptionsAndStates) {
         EXPECT_EQ(items[i].Properties.value(QStringLiteral("enabled")).toBool(), i != 0);
         EXPECT_TRUE(items[i].Properties.value(QStringLiteral("visible")).toBool());
     }
+    // The short-cut the window's menu shows, as the hosts read one.
+    QList<QStringList> shortcut;
+    items[1].Properties.value(QStringLiteral("shortcut")).value<QDBusArgument>() >> shortcut;
+    EXPECT_EQ(shortcut, (QList<QStringList>{{QStringLiteral("Control"), QStringLiteral("h")}}));
+    EXPECT_FALSE(items[0].Properties.contains(QStringLiteral("shortcut")));
     // Only the properties asked for; an unknown item is an error, not an empty answer.
     const QDBusMessage some =
         Call(QStringLiteral("GetGroupProperties"),
