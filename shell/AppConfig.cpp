@@ -59,23 +59,10 @@ void Write(TRegistryKey& key, std::string_view name, bool ok) {
     }
 }
 
-// The Exec value of a desktop entry is a string (escapes \s \n \t \r \\) holding a command
-// line whose double-quoted arguments escape " ` $ and \ with a backslash, and whose literal
-// percent signs are doubled.
-std::string EncodeExec(const std::string& path) {
-    std::string quoted = "\"";
-    for (const char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-        if (c == '%') {
-            quoted += '%';
-        }
-    }
-    quoted += '"';
+// A desktop entry string value: backslash and the control characters a path may hold escaped.
+std::string EscapeString(const std::string& text) {
     std::string out;
-    for (const char c : quoted) {
+    for (const char c : text) {
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -94,6 +81,24 @@ std::string EncodeExec(const std::string& path) {
         }
     }
     return out;
+}
+
+// The Exec value of a desktop entry is a string (escapes \s \n \t \r \\) holding a command
+// line whose double-quoted arguments escape " ` $ and \ with a backslash, and whose literal
+// percent signs are doubled.
+std::string EncodeExec(const std::string& path) {
+    std::string quoted = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            quoted += '\\';
+        }
+        quoted += c;
+        if (c == '%') {
+            quoted += '%';
+        }
+    }
+    quoted += '"';
+    return EscapeString(quoted);
 }
 
 // Reverses EncodeExec and drops every double quote, so that a path written with or without
@@ -287,7 +292,8 @@ namespace {
 
 enum class TEntry { Missing, Other, Ours };
 
-// What an autostart entry says about this executable. A hidden entry starts nothing.
+// What an autostart entry says about this executable. A hidden entry starts nothing, and
+// neither does one that a desktop's start-up tool has switched off with its own key.
 TEntry ReadAutostartEntry(const std::string& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
@@ -296,7 +302,8 @@ TEntry ReadAutostartEntry(const std::string& path) {
     std::string text;
     const std::string exe = RunningExecutable();
     if (exe.empty() || st.st_size > kMaxDesktopFileSize || !platform::ReadWholeFile(path, text) ||
-        DesktopEntryValue(text, "Hidden") == "true") {
+        DesktopEntryValue(text, "Hidden") == "true" ||
+        DesktopEntryValue(text, "X-GNOME-Autostart-enabled") == "false") {
         return TEntry::Other;
     }
     return DecodeExec(DesktopEntryValue(text, "Exec")) == exe ? TEntry::Ours : TEntry::Other;
@@ -309,11 +316,18 @@ bool WriteAutostartEntry(const std::string& path, bool hidden) {
     std::string entry = std::string(kDesktopGroup) +
                         "\n"
                         "Type=Application\n"
-                        "Version=1.5\n"
+                        "Version=1.0\n"
                         "Name=Quorvane\n"
                         "Comment=Website availability monitor\n"
                         "Exec=" +
                         EncodeExec(RunningExecutable()) +
+                        "\n"
+                        // Once the program is gone, the desktop skips the entry.
+                        "TryExec=" +
+                        EscapeString(RunningExecutable()) +
+                        "\n"
+                        "Icon=" +
+                        platform::kDesktopEntryId +
                         "\n"
                         "Terminal=false\n"
                         "X-GNOME-Autostart-enabled=true\n";

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -308,6 +309,21 @@ std::string Upper(std::string s) {
     return s;
 }
 
+// What desktop-file-validate says of a file: "" when it has nothing to say, hints included.
+std::string Validate(const std::string& path) {
+    FILE* pipe = ::popen(("desktop-file-validate '" + path + "' 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return "popen failed";
+    }
+    std::string out;
+    char buf[256];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
+        out.append(buf, n);
+    }
+    const int status = ::pclose(pipe);
+    return status == 0 ? out : out + "exit status " + std::to_string(status);
+}
+
 TEST_F(ConfigStore, AutostartCountsOnlyTheRunningExecutable) {
     const std::string exe = ExecutablePath();
     const struct {
@@ -323,6 +339,11 @@ TEST_F(ConfigStore, AutostartCountsOnlyTheRunningExecutable) {
         {"moved executable", "[Desktop Entry]\nExec=\"/somewhere/else/QRV\"\n", false},
         {"with an argument", "[Desktop Entry]\nExec=\"" + exe + "\" -x\n", false},
         {"in another group", "[Desktop Action x]\nExec=\"" + exe + "\"\n[Desktop Entry]\n", false},
+        {"hidden", "[Desktop Entry]\nExec=\"" + exe + "\"\nHidden=true\n", false},
+        {"switched off by the desktop",
+         "[Desktop Entry]\nExec=\"" + exe + "\"\nX-GNOME-Autostart-enabled=false\n", false},
+        {"switched on by the desktop",
+         "[Desktop Entry]\nExec=\"" + exe + "\"\nX-GNOME-Autostart-enabled=true\n", true},
         {"no Exec", "[Desktop Entry]\nType=Application\n", false},
         {"empty Exec", "[Desktop Entry]\nExec=\n", false},
     };
@@ -352,6 +373,8 @@ TEST_F(ConfigStore, SettingAutostartWritesADesktopEntryOrRemovesIt) {
         EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0U);
         EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos);
         EXPECT_NE(entry.find("\nName=Quorvane\n"), std::string::npos);
+        EXPECT_NE(entry.find(std::string("\nIcon=") + kDesktopEntryId + "\n"), std::string::npos);
+        EXPECT_EQ(Validate(UserAutostartFilePath()), "");
         EXPECT_TRUE(AutostartState());
         SetAutostart(false);
         EXPECT_FALSE(std::filesystem::exists(UserAutostartFilePath()));
@@ -367,6 +390,8 @@ TEST_F(ConfigStore, SettingAutostartWritesADesktopEntryOrRemovesIt) {
     EXPECT_NE(entry.find("\nExec=\"/opt/\\\\$HOME/a\\\\\"b\\\\\\\\c/100%%/QRV\"\n"),
               std::string::npos)
         << entry;
+    // TryExec is a plain path: only the backslash is escaped.
+    EXPECT_NE(entry.find("\nTryExec=/opt/$HOME/a\"b\\\\c/100%/QRV\n"), std::string::npos) << entry;
 
     // After the executable has moved the old entry counts as off, until it is written again.
     SetExecutablePathForTesting("/opt/new/QRV");
@@ -395,6 +420,7 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
     } cases[] = {
         {"machine-wide only", "", true},
         {"hidden by the user", ours + "Hidden=true\n", false},
+        {"switched off by the user's desktop", ours + "X-GNOME-Autostart-enabled=false\n", false},
         {"another program of that name", "[Desktop Entry]\nExec=/usr/bin/other\n", false},
         {"the user's own", ours, true},
     };
@@ -417,6 +443,7 @@ TEST_F(ConfigStore, AUsersAutostartEntryHidesTheMachineWideOne) {
     SetAutostart(false);
     EXPECT_FALSE(AutostartState());
     EXPECT_NE(slurp(user).find("\nHidden=true\n"), std::string::npos);
+    EXPECT_EQ(Validate(user), "");
     EXPECT_EQ(slurp(AutostartFilePath()), ours);
     SetAutostart(true);
     EXPECT_TRUE(AutostartState());
