@@ -89,7 +89,7 @@ void Load(TModule& module) {
 std::string TlsModulePath() {
     const std::string dir = ExecutableDir();
     if (!dir.empty()) {
-        const std::string installed = dir + "/../lib/quorvane/qrv_tls.so";
+        std::string installed = dir + "/../lib/quorvane/qrv_tls.so";
         if (FileExists(installed)) {
             return installed;
         }
