@@ -23,6 +23,7 @@
 #include "shell/window/MessageBox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -795,42 +796,79 @@ void TMainForm::actionHideExecute() {
     hide();
 }
 
+namespace {
+
+// A top-level window back on screen, un-minimised and above its neighbours.
+void Restore(QWidget* window) {
+    if (window->isMinimized()) {
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    }
+    window->show();
+    window->raise();
+}
+
+} // namespace
+
+bool TMainForm::Shown() const {
+    return isVisible() && !isMinimized();
+}
+
+void TMainForm::BringToFront() {
+    Restore(this);
+    QWidget* active = this;
+    // A dialog minimised on its own would leave this window disabled with nothing to answer.
+    for (QWidget* dialog :
+         {static_cast<QWidget*>(formServers_), static_cast<QWidget*>(formSettings_)}) {
+        if (dialog != nullptr && dialog->isVisible()) {
+            Restore(dialog);
+            active = dialog;
+        }
+    }
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
+        Restore(modal);
+        active = modal;
+    }
+    // On X11 the activation request also makes the window manager map an iconified window.
+    active->activateWindow();
+}
+
 void TMainForm::actionShowExecute() {
     if (!actionShow->isEnabled()) {
         return;
     }
     actionShow->setEnabled(false);
     actionHide->setEnabled(true);
-    if (isMinimized()) {
-        showNormal();
-    } else {
-        show();
+    BringToFront();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && actionShow != nullptr) {
+        // A minimised window is out of sight as a hidden one is: Show is what brings it back.
+        const bool minimized = isMinimized();
+        actionShow->setEnabled(minimized);
+        actionHide->setEnabled(!minimized);
     }
-    raise();
-    activateWindow();
 }
 
 void TMainForm::TrayIconDblClick() {
-    if (isHidden()) {
-        actionShowExecute();
-    } else {
+    if (Shown()) {
         actionHideExecute();
+    } else {
+        actionShowExecute();
     }
 }
 
 void TMainForm::SecondStart() {
-    if (isHidden()) {
-        actionShowExecute();
-    }
-    raise();
-    activateWindow();
+    actionShowExecute(); // nothing while the window is shown
+    BringToFront();
 }
 
 void TMainForm::HotKeyPressed(int id) {
     if (hotkeyId_ <= 0 || id != hotkeyId_) {
         return;
     }
-    if (isVisible()) {
+    if (Shown()) {
         actionHideExecute();
     } else {
         actionShowExecute();

@@ -170,12 +170,18 @@ Q_SIGNALS:
     void Closed();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;               // FormCloseQuery
+    void closeEvent(QCloseEvent* event) override; // FormCloseQuery
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override; // gridLinkKeyDown
 
 private:
     class TView;
 
+    // On screen and not minimised: what the toggles of the tray and the hot key test.
+    bool Shown() const;
+    // The window back on screen, un-minimised, raised and active, with the dialog that holds
+    // it disabled (or a box open over it) above it and active instead.
+    void BringToFront();
     void CreateComponents();
     void CreateActions();
     void CreateMenus();

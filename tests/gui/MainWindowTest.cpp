@@ -20,6 +20,7 @@
 #include <QtTest/QTest>
 
 #include <atomic>
+#include <functional>
 
 namespace qrv::test {
 namespace {
@@ -236,6 +237,57 @@ TEST_F(MainWindowTest, HotKeyMessagesToggleOnlyWithTheirOwnId) {
     EXPECT_FALSE(form.isVisible());
     form.HotKeyPressed(id);
     EXPECT_TRUE(form.isVisible());
+}
+
+// Each way of asking for the window brings a minimised one back, raised and active, and the
+// editor that holds it disabled with it, above it.
+TEST_F(MainWindowTest, EveryWayBackRestoresAMinimisedWindowAndItsDialog) {
+    WriteConfig({{"HotkeyEnabled", {}, 1u}});
+    gui::TMainForm& form = Start();
+    form.show();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &form; }));
+    gui::TFormServers& editor = Program().FormServers();
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"second start", [&] { form.SecondStart(); }},
+        {"tray Show", [&] { form.actionShow->trigger(); }},
+        {"tray activation", [&] { Q_EMIT form.TrayIcon->DoubleClicked(); }},
+        {"hot key", [&] { form.HotKeyPressed(form.HotkeyId()); }},
+    };
+    for (const bool withEditor : {false, true}) {
+        if (withEditor) {
+            form.actionServerAdd->trigger();
+            ASSERT_TRUE(editor.isVisible());
+        }
+        QWidget* const front = withEditor ? static_cast<QWidget*>(&editor) : &form;
+        for (const auto& [way, run] : ways) {
+            SCOPED_TRACE(std::string(way) + (withEditor ? " with the editor open" : ""));
+            form.setWindowState(Qt::WindowMinimized);
+            if (withEditor) {
+                editor.setWindowState(Qt::WindowMinimized);
+            }
+            ASSERT_TRUE(form.isMinimized());
+            // The tray menu offers Show for a minimised window, as for a hidden one.
+            EXPECT_TRUE(form.actionShow->isEnabled());
+            EXPECT_FALSE(form.actionHide->isEnabled());
+            run();
+            EXPECT_TRUE(form.isVisible());
+            EXPECT_FALSE(form.isMinimized());
+            EXPECT_FALSE(editor.isMinimized());
+            EXPECT_EQ(editor.isVisible(), withEditor);
+            EXPECT_FALSE(form.actionShow->isEnabled());
+            EXPECT_TRUE(form.actionHide->isEnabled());
+            EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == front; }, 2000));
+        }
+    }
+    editor.buttonCancel->click();
+    EXPECT_TRUE(form.isEnabled());
+    // A shown window still toggles: the tray activation and the hot key hide it.
+    Q_EMIT form.TrayIcon->DoubleClicked();
+    EXPECT_FALSE(form.isVisible());
+    form.SecondStart();
+    EXPECT_TRUE(form.isVisible());
+    form.HotKeyPressed(form.HotkeyId());
+    EXPECT_FALSE(form.isVisible());
 }
 
 TEST_F(MainWindowTest, ActivateDeactivateAndActivateAll) {
