@@ -1,4 +1,5 @@
 #include "shell/AppConfig.h"
+#include "ConfigTestSupport.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -31,34 +32,8 @@ TRegValue Dword(std::uint32_t v) {
              static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)}};
 }
 
-std::string LoadError() {
-    try {
-        LoadConfig();
-    } catch (const qrv::Error& e) {
-        return e.what();
-    }
-    return {};
-}
-
-class ConfigStore : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string tmpl = ::testing::TempDir() + "qrv-config-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        ::setenv("XDG_CONFIG_DIRS", dir_.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (dir_ + "/home").c_str(), 1);
-    }
-    void TearDown() override {
-        SetExecutablePathForTesting("");
-        ::unsetenv("XDG_CONFIG_DIRS");
-        ::unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::remove_all(dir_);
-    }
-    static std::unique_ptr<TRegistryKey> Key() { return TRegistryKey::Create(kConfigKey, true); }
-
-    std::string dir_;
-};
+using qrv::test::LoadError;
+using ConfigStore = qrv::test::TConfigFolderTest;
 
 TEST_F(ConfigStore, FirstStartFailsThenDefaultsLoad) {
     const std::string error = LoadError();

@@ -1,6 +1,7 @@
 // The https opt-in of the configuration key: how it is read beside the ten values, and that
 // nothing about the ten changes with it.
 
+#include "ConfigTestSupport.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -18,30 +19,10 @@ using namespace qrv::platform;
 
 namespace {
 
-std::string LoadError() {
-    try {
-        LoadConfig();
-    } catch (const qrv::Error& e) {
-        return e.what();
-    }
-    return {};
-}
+using qrv::test::LoadError;
 
-class HttpsSwitch : public ::testing::Test {
+class HttpsSwitch : public qrv::test::TConfigFolderTest {
 protected:
-    void SetUp() override {
-        std::string tmpl = ::testing::TempDir() + "qrv-https-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        ::setenv("XDG_CONFIG_DIRS", dir_.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (dir_ + "/home").c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("XDG_CONFIG_DIRS");
-        ::unsetenv("XDG_CONFIG_HOME");
-        std::filesystem::remove_all(dir_);
-    }
-    static std::unique_ptr<TRegistryKey> Key() { return TRegistryKey::Create(kConfigKey, true); }
     // Switched on and loaded, so that a later load shows whether it turned the switch off.
     void LoadWithSwitchOn() {
         WriteDefaultConfig();
@@ -49,8 +30,6 @@ protected:
         ASSERT_EQ(LoadError(), "");
         ASSERT_TRUE(AppConfig().HttpsEnabled);
     }
-
-    std::string dir_;
 };
 
 TEST_F(HttpsSwitch, OnlyANonZeroFourByteDwordTurnsItOnAndNoFormFailsTheLoad) {
