@@ -4,6 +4,7 @@
 
 #include "GuiTestSupport.h"
 
+#include "FileSizeLimit.h"
 #include "TestHttpServer.h"
 #include "engine/ServerList.h"
 #include "engine/http/HttpClient.h"
@@ -210,28 +211,6 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
-};
-
-// Every file written past `bytes` fails with "File too large", as on a full disk.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
 };
 
 std::vector<fs::path> FilesUnder(const fs::path& dir) {

@@ -5,6 +5,7 @@
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
 #include "shell/LogLine.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -366,25 +367,7 @@ TEST_F(EventLog, AFailingLogIsToldOnceUntilItClearsOrMoves) {
     EXPECT_EQ(notices.size(), 4u);
 }
 
-// File-size limit: writes past it fail with EFBIG, as on a full disk.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
+using qrv::test::TFileSizeLimit;
 
 TEST_F(EventLog, AFailedWriteLeavesTheLogUsable) {
     const std::string path = Path("QRV.log");
