@@ -31,8 +31,10 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPointer>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -76,6 +78,30 @@ private:
     bool& flag_;
     bool old_;
 };
+
+// A header picture. The window is disabled while a dialog is open, but the runs go on behind
+// it: the picture keeps its colours instead of the toolkit's greyed copy.
+class TPictureLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const QPixmap picture = pixmap();
+        if (!picture.isNull()) {
+            QPainter painter(this);
+            style()->drawItemPixmap(&painter, contentsRect(), static_cast<int>(alignment()),
+                                    picture);
+        }
+    }
+};
+
+// The same picture for the enabled and the disabled button (see TPictureLabel).
+QIcon SameWhenDisabled(const QPixmap& picture) {
+    QIcon icon(picture);
+    icon.addPixmap(picture, QIcon::Disabled);
+    return icon;
+}
 
 QIcon TrayImage(int index) {
     QIcon icon;
@@ -367,12 +393,12 @@ void TMainForm::CreateComponents() {
     white.setColor(QPalette::Window, Qt::white);
     panelHeader->setPalette(white);
 
-    imageHeader = new QLabel(panelHeader);
+    imageHeader = new TPictureLabel(panelHeader);
     imageHeader->setObjectName(QStringLiteral("imageHeader"));
     imageHeader->setGeometry(0, 0, 143, 60);
     imageHeader->setPixmap(RenderPicture(QString::fromUtf8(PictureHeaderLogo), QSize(143, 60)));
 
-    imageMode = new QLabel(panelHeader);
+    imageMode = new TPictureLabel(panelHeader);
     imageMode->setObjectName(QStringLiteral("imageMode"));
     imageMode->setGeometry(170, 10, 256, 40);
 
@@ -380,13 +406,14 @@ void TMainForm::CreateComponents() {
     buttonWarning->setObjectName(QStringLiteral("buttonWarning"));
     buttonWarning->setGeometry(440, 10, 44, 44);
     buttonWarning->setAutoRaise(true);
-    buttonWarning->setIcon(QIcon(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
+    buttonWarning->setIcon(
+        SameWhenDisabled(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
     buttonWarning->setIconSize(QSize(40, 40));
     buttonWarning->setVisible(false);
     connect(buttonWarning, &QToolButton::clicked, this,
             [this] { Guarded([this] { buttonWarningClick(); }); });
 
-    imageSemafor = new QLabel(panelHeader);
+    imageSemafor = new TPictureLabel(panelHeader);
     imageSemafor->setObjectName(QStringLiteral("imageSemafor"));
     imageSemafor->setGeometry(504, 0, 60, 60);
     for (int i = 0; i < SemaforPictureCount && i < 3; ++i) {
@@ -438,6 +465,11 @@ void TMainForm::CreateComponents() {
     statusLabel_ = new QLabel(StatusBar);
     statusLabel_->setObjectName(QStringLiteral("StatusBarText"));
     StatusBar->addWidget(statusLabel_, 1);
+    // Its text stays as readable as the header's pictures while a dialog disables the window.
+    QPalette statusPalette = StatusBar->palette();
+    statusPalette.setColor(QPalette::Disabled, QPalette::WindowText,
+                           statusPalette.color(QPalette::Active, QPalette::WindowText));
+    StatusBar->setPalette(statusPalette);
     StatusBar->raise();
 
     timerCheck = new QTimer(this);

@@ -5,6 +5,8 @@
 #include "GuiTestSupport.h"
 
 #include "TestHttpServer.h"
+#include "dialogs/Servers.h"
+#include "dialogs/Settings.h"
 #include "platform/Registry.h"
 #include "shell/AppConfig.h"
 #include "shell/app/TrayIcon.h"
@@ -14,6 +16,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -114,6 +118,36 @@ TEST_F(CheckRunWindowTest, OutcomeIndicatorsAfterEachKindOfRun) {
           "ERROR Unable to load 'bad'. Error: ", "ERROR Completed with problems detected.",
           "ERROR Stopped! Probably offline."}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+}
+
+// Runs go on behind an open dialog, so the header and the status bar keep showing them in
+// colour while the dialog holds the window disabled.
+TEST_F(CheckRunWindowTest, HeaderAndStatusBarKeepTheirColoursWhileADialogIsOpen) {
+    WriteConfig();
+    WriteList({"unreachable"}); // a problem: red light and the warning button
+    gui::TMainForm& form = Start();
+    form.show();
+    RunCheck();
+    ASSERT_TRUE(form.buttonWarning->isVisible());
+    ASSERT_EQ(form.SemaforImage(), 1);
+    const auto grab = [&] {
+        return std::pair(form.panelHeader->grab().toImage(), form.StatusBar->grab().toImage());
+    };
+    const auto enabled = grab();
+    const std::pair<QAction*, QPushButton*> dialogs[] = {
+        {form.actionSettings, Program().FormSettings().buttonCancel},
+        {form.actionServerAdd, Program().FormServers().buttonCancel},
+    };
+    for (const auto& [open, cancel] : dialogs) {
+        SCOPED_TRACE(open->objectName().toStdString());
+        open->trigger();
+        ASSERT_FALSE(form.isEnabled());
+        const auto disabled = grab();
+        EXPECT_TRUE(disabled.first == enabled.first);
+        EXPECT_TRUE(disabled.second == enabled.second);
+        cancel->click();
+        ASSERT_TRUE(form.isEnabled());
     }
 }
 
