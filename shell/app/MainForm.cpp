@@ -318,6 +318,12 @@ void TMainForm::SetDialogs(TformSettings* settings, TFormServers* servers, TForm
     formServers_ = servers;
     formAbout_ = about;
     formUpdate_ = update;
+    // Their minimising and closing decide whether Show or Hide is offered.
+    for (QWidget* dialog : {static_cast<QWidget*>(servers), static_cast<QWidget*>(settings)}) {
+        if (dialog != nullptr) {
+            dialog->installEventFilter(this);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -841,20 +847,38 @@ void Restore(QWidget* window) {
 
 } // namespace
 
+QWidget* TMainForm::BlockingDialog() const {
+    for (QWidget* dialog :
+         {static_cast<QWidget*>(formServers_), static_cast<QWidget*>(formSettings_)}) {
+        if (dialog != nullptr && dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
 bool TMainForm::Shown() const {
-    return isVisible() && !isMinimized();
+    // With its dialog minimised the window can only be looked at: it counts as out of sight.
+    const QWidget* dialog = BlockingDialog();
+    return isVisible() && !isMinimized() && (dialog == nullptr || !dialog->isMinimized());
+}
+
+void TMainForm::SyncShowHide() {
+    if (isVisible() && actionShow != nullptr) {
+        // A minimised window is out of sight as a hidden one is: Show is what brings it back.
+        const bool shown = Shown();
+        actionShow->setEnabled(!shown);
+        actionHide->setEnabled(shown);
+    }
 }
 
 void TMainForm::BringToFront() {
     Restore(this);
     QWidget* active = this;
     // A dialog minimised on its own would leave this window disabled with nothing to answer.
-    for (QWidget* dialog :
-         {static_cast<QWidget*>(formServers_), static_cast<QWidget*>(formSettings_)}) {
-        if (dialog != nullptr && dialog->isVisible()) {
-            Restore(dialog);
-            active = dialog;
-        }
+    if (QWidget* dialog = BlockingDialog()) {
+        Restore(dialog);
+        active = dialog;
     }
     if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
         Restore(modal);
@@ -875,11 +899,14 @@ void TMainForm::actionShowExecute() {
 
 void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isVisible() && actionShow != nullptr) {
-        // A minimised window is out of sight as a hidden one is: Show is what brings it back.
-        const bool minimized = isMinimized();
-        actionShow->setEnabled(minimized);
-        actionHide->setEnabled(!minimized);
+    if (event->type() == QEvent::WindowStateChange) {
+        SyncShowHide();
+    } else if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled()) {
+        // Activated from the taskbar while its dialog is open: the dialog is what can be used.
+        if (QWidget* dialog = BlockingDialog()) {
+            Restore(dialog);
+            dialog->activateWindow();
+        }
     }
 }
 
@@ -1089,6 +1116,11 @@ void TMainForm::SyncSelection() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if ((event->type() == QEvent::WindowStateChange || event->type() == QEvent::Hide) &&
+        watched != gridLink && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow()) {
+        SyncShowHide();
+    }
     if (watched == gridLink && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers mods =

@@ -177,8 +177,12 @@ protected:
 private:
     class TView;
 
-    // On screen and not minimised: what the toggles of the tray and the hot key test.
+    // On screen and not minimised, nor its open dialog: what the toggles of the tray and the
+    // hot key test.
     bool Shown() const;
+    // The editor or the settings while open (they hold this window disabled); else nullptr.
+    QWidget* BlockingDialog() const;
+    void SyncShowHide(); // Show offered exactly while the window is not Shown()
     // The window back on screen, un-minimised, raised and active, with the dialog that holds
     // it disabled (or a box open over it) above it and active instead.
     void BringToFront();

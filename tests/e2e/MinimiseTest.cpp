@@ -52,17 +52,16 @@ TEST_F(MinimiseTest, ASecondStartBringsBackAMinimisedWindowAndItsDialog) {
                    .Output.find("_NET_WM_STATE_HIDDEN") != std::string::npos;
     };
 
-    for (const bool withSettings : {false, true}) {
-        SCOPED_TRACE(withSettings ? "with the settings open" : "alone");
+    // Minimising the dialog takes its owner along (openbox does so): both are out of reach.
+    for (const bool settings : {false, true}) {
+        SCOPED_TRACE(settings ? "the settings minimised" : "the window minimised");
         unsigned long front = window;
-        if (withSettings) {
+        if (settings) {
             ASSERT_TRUE(X().Keys(window, {"ctrl+s"}));
             front = X().WaitForWindow("^Application settings$");
             ASSERT_NE(front, 0u);
-            // Openbox gives the dialog a minimise button of its own.
-            ASSERT_TRUE(minimise(front));
         }
-        ASSERT_TRUE(minimise(window));
+        ASSERT_TRUE(minimise(front));
         ASSERT_TRUE(WaitUntil(
             [&] { return !App().MainWindowVisible() && hidden(window) && hidden(front); }, 10000));
 
@@ -75,7 +74,7 @@ TEST_F(MinimiseTest, ASecondStartBringsBackAMinimisedWindowAndItsDialog) {
             },
             10000))
             << "active: " << active();
-        EXPECT_EQ(X().WindowVisible("^Application settings$"), withSettings);
+        EXPECT_EQ(X().WindowVisible("^Application settings$"), settings);
     }
     first.Signal(SIGTERM);
     EXPECT_EQ(first.WaitExit(20000), 0);

@@ -253,32 +253,43 @@ TEST_F(MainWindowTest, EveryWayBackRestoresAMinimisedWindowAndItsDialog) {
         {"tray activation", [&] { Q_EMIT form.TrayIcon->DoubleClicked(); }},
         {"hot key", [&] { form.HotKeyPressed(form.HotkeyId()); }},
     };
-    for (const bool withEditor : {false, true}) {
-        if (withEditor) {
+    const struct {
+        const char* label;
+        bool window, editor; // minimised
+    } cases[] = {
+        {"window", true, false}, {"window and editor", true, true}, {"editor", false, true}};
+    for (const auto& c : cases) {
+        if (c.editor && !editor.isVisible()) {
             form.actionServerAdd->trigger();
             ASSERT_TRUE(editor.isVisible());
         }
-        QWidget* const front = withEditor ? static_cast<QWidget*>(&editor) : &form;
+        QWidget* const front = c.editor ? static_cast<QWidget*>(&editor) : &form;
         for (const auto& [way, run] : ways) {
-            SCOPED_TRACE(std::string(way) + (withEditor ? " with the editor open" : ""));
-            form.setWindowState(Qt::WindowMinimized);
-            if (withEditor) {
+            SCOPED_TRACE(std::string(way) + ", minimised: " + c.label);
+            if (c.window) {
+                form.setWindowState(Qt::WindowMinimized);
+            }
+            if (c.editor) {
                 editor.setWindowState(Qt::WindowMinimized);
             }
-            ASSERT_TRUE(form.isMinimized());
-            // The tray menu offers Show for a minimised window, as for a hidden one.
+            // The tray menu offers Show, as for a hidden window.
             EXPECT_TRUE(form.actionShow->isEnabled());
             EXPECT_FALSE(form.actionHide->isEnabled());
             run();
             EXPECT_TRUE(form.isVisible());
             EXPECT_FALSE(form.isMinimized());
             EXPECT_FALSE(editor.isMinimized());
-            EXPECT_EQ(editor.isVisible(), withEditor);
+            EXPECT_EQ(editor.isVisible(), c.editor);
             EXPECT_FALSE(form.actionShow->isEnabled());
             EXPECT_TRUE(form.actionHide->isEnabled());
             EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == front; }, 2000));
         }
     }
+    // Activating the disabled window (its taskbar button) brings its minimised editor back.
+    editor.setWindowState(Qt::WindowMinimized);
+    form.activateWindow();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !editor.isMinimized() && QApplication::activeWindow() == &editor; }, 2000));
     editor.buttonCancel->click();
     EXPECT_TRUE(form.isEnabled());
     // A shown window still toggles: the tray activation and the hot key hide it.
