@@ -1,5 +1,6 @@
 // The real program under openbox, which minimises windows, dialogs included, as a desktop does:
-// a second start brings a minimised window back, and the dialog that holds it disabled with it.
+// a second start and the tray's click bring a minimised window back, and the dialog that holds
+// it disabled with it.
 
 #include "E2eSupport.h"
 
@@ -12,8 +13,9 @@ namespace {
 
 class MinimiseTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        session_ = std::make_unique<TXSession>();
+    // A display managed by openbox, with an XEmbed tray or none.
+    void Begin(bool trayHost) {
+        session_ = std::make_unique<TXSession>(trayHost);
         ASSERT_TRUE(session_->Ok()) << session_->Problem();
         install_ = std::make_unique<TInstall>(*session_);
         openbox_ =
@@ -27,6 +29,22 @@ protected:
             },
             20000))
             << ReadFile(install_->Dir() / "wm.txt");
+        App().WriteConfig({});
+        WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    }
+
+    bool Minimise(unsigned long id) {
+        return X().Xdotool({"windowminimize", "--sync", std::to_string(id)}).Status == 0;
+    }
+    // Minimised, as the window manager says.
+    bool Hidden(unsigned long id) {
+        return RunCommand({"xprop", "-id", std::to_string(id), "_NET_WM_STATE"}, X().Environment())
+                   .Output.find("_NET_WM_STATE_HIDDEN") != std::string::npos;
+    }
+    // `id` on screen and the active window.
+    bool Back(unsigned long id) {
+        return App().MainWindowVisible() && !Hidden(id) &&
+               X().Xdotool({"getactivewindow"}).Output == std::to_string(id) + "\n";
     }
 
     TXSession& X() { return *session_; }
@@ -38,19 +56,10 @@ protected:
 };
 
 TEST_F(MinimiseTest, ASecondStartBringsBackAMinimisedWindowAndItsDialog) {
-    App().WriteConfig({});
-    WriteServerList(App().ListFile(), {{"a", "http://127.0.0.1:1/"}});
+    Begin(true);
     TProcess first = App().Start();
     const unsigned long window = App().WaitForMainWindow();
     ASSERT_NE(window, 0u) << ReadFile(App().Dir() / "output.txt");
-    const auto minimise = [&](unsigned long id) {
-        return X().Xdotool({"windowminimize", "--sync", std::to_string(id)}).Status == 0;
-    };
-    const auto active = [&] { return X().Xdotool({"getactivewindow"}).Output; };
-    const auto hidden = [&](unsigned long id) {
-        return RunCommand({"xprop", "-id", std::to_string(id), "_NET_WM_STATE"}, X().Environment())
-                   .Output.find("_NET_WM_STATE_HIDDEN") != std::string::npos;
-    };
 
     // Minimising the dialog takes its owner along (openbox does so): both are out of reach.
     for (const bool settings : {false, true}) {
@@ -61,23 +70,38 @@ TEST_F(MinimiseTest, ASecondStartBringsBackAMinimisedWindowAndItsDialog) {
             front = X().WaitForWindow("^Application settings$");
             ASSERT_NE(front, 0u);
         }
-        ASSERT_TRUE(minimise(front));
+        ASSERT_TRUE(Minimise(front));
         ASSERT_TRUE(WaitUntil(
-            [&] { return !App().MainWindowVisible() && hidden(window) && hidden(front); }, 10000));
+            [&] { return !App().MainWindowVisible() && Hidden(window) && Hidden(front); }, 10000));
 
         TProcess second = App().Start();
         EXPECT_EQ(second.WaitExit(10000), 0);
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                return App().MainWindowVisible() && !hidden(window) && !hidden(front) &&
-                       active() == std::to_string(front) + "\n";
-            },
-            10000))
-            << "active: " << active();
+        EXPECT_TRUE(WaitUntil([&] { return !Hidden(window) && Back(front); }, 10000));
         EXPECT_EQ(X().WindowVisible("^Application settings$"), settings);
     }
     first.Signal(SIGTERM);
     EXPECT_EQ(first.WaitExit(20000), 0);
+}
+
+// A status-notifier tray's click (Xfce's panel, waybar) on a minimised window brings it back
+// instead of hiding it.
+TEST_F(MinimiseTest, TheTraysActivationRestoresAMinimisedWindow) {
+    Begin(false);
+    TBusSession bus({"--watcher"});
+    ASSERT_TRUE(bus.Ok());
+    TProcess program = App().Start({bus.Environment()});
+    const unsigned long window = App().WaitForMainWindow();
+    ASSERT_NE(window, 0u) << ReadFile(App().Dir() / "output.txt");
+    ASSERT_TRUE(WaitUntil([&] { return Back(window); }, 10000));
+    ASSERT_TRUE(Minimise(window));
+    ASSERT_TRUE(WaitUntil([&] { return Hidden(window); }, 10000));
+    EXPECT_EQ(bus.Peer("Activate"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return Back(window); }, 10000));
+    // Shown, the next click hides it.
+    EXPECT_EQ(bus.Peer("Activate"), "ok");
+    EXPECT_TRUE(WaitUntil([&] { return !App().MainWindowVisible() && !Hidden(window); }, 10000));
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(20000), 0);
 }
 
 } // namespace
