@@ -872,20 +872,24 @@ void TMainForm::SyncShowHide() {
     }
 }
 
-void TMainForm::BringToFront() {
-    Restore(this);
-    QWidget* active = this;
+QWidget* TMainForm::RestoreDialogs() {
     // A dialog minimised on its own would leave this window disabled with nothing to answer.
-    if (QWidget* dialog = BlockingDialog()) {
-        Restore(dialog);
-        active = dialog;
+    QWidget* top = BlockingDialog();
+    if (top != nullptr) {
+        Restore(top);
     }
     if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
         Restore(modal);
-        active = modal;
+        top = modal;
     }
+    return top;
+}
+
+void TMainForm::BringToFront() {
+    Restore(this);
+    QWidget* top = RestoreDialogs();
     // On X11 the activation request also makes the window manager map an iconified window.
-    active->activateWindow();
+    (top != nullptr ? top : this)->activateWindow();
 }
 
 void TMainForm::actionShowExecute() {
@@ -903,9 +907,8 @@ void TMainForm::changeEvent(QEvent* event) {
         SyncShowHide();
     } else if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled()) {
         // Activated from the taskbar while its dialog is open: the dialog is what can be used.
-        if (QWidget* dialog = BlockingDialog()) {
-            Restore(dialog);
-            dialog->activateWindow();
+        if (QWidget* top = RestoreDialogs()) {
+            top->activateWindow();
         }
     }
 }

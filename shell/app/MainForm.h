@@ -186,6 +186,9 @@ private:
     // The window back on screen, un-minimised, raised and active, with the dialog that holds
     // it disabled (or a box open over it) above it and active instead.
     void BringToFront();
+    // The open dialog above this window, and a box open over everything, back on screen; the
+    // one that takes the input, or nullptr when neither is open.
+    QWidget* RestoreDialogs();
     void CreateComponents();
     void CreateActions();
     void CreateMenus();
