@@ -888,7 +888,7 @@ QWidget* TMainForm::RestoreDialogs() {
 void TMainForm::BringToFront() {
     Restore(this);
     QWidget* top = RestoreDialogs();
-    // On X11 the activation request also makes the window manager map an iconified window.
+    // Un-minimising maps the window again; the focus is the window manager's to give.
     (top != nullptr ? top : this)->activateWindow();
 }
 
