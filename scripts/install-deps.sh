@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-wayland libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick x11-session-utils
-  xfce4-panel xfwm4 libglib2.0-bin
+  xfce4-panel xfwm4 libglib2.0-bin openbox
   dbus-daemon sway wtype fonts-wine
   qt6-translations-l10n
   nginx-light curl libxml2-utils locales

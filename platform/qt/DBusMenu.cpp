@@ -256,6 +256,7 @@ void TDBusMenu::SetMenu(QMenu* menu) {
         watched_.clear();
     }
     menu_ = menu;
+    filtered_ = menu;
     if (menu_ != nullptr) {
         menu_->installEventFilter(this);
         for (QAction* action : menu_->actions()) {
@@ -263,6 +264,10 @@ void TDBusMenu::SetMenu(QMenu* menu) {
         }
         // The menu going away empties ours.
         connect(menu_, &QObject::destroyed, this, [this] {
+            // Emitted from ~QWidget: the pointer is not cleared yet, and reading it as a QMenu
+            // now would be reading a destroyed object.
+            menu_ = nullptr;
+            filtered_ = nullptr;
             layoutChanged_ = true;
             Flush();
         });
@@ -378,7 +383,7 @@ bool TDBusMenu::Click(int id) {
 }
 
 bool TDBusMenu::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == menu_ &&
+    if (watched == filtered_ &&
         (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionRemoved)) {
         if (event->type() == QEvent::ActionAdded) {
             Watch(static_cast<QActionEvent*>(event)->action());

@@ -62,6 +62,9 @@ private:
     void Flush();
 
     QPointer<QMenu> menu_;
+    // The same menu as a plain object, for the event filter: it also sees the menu's events
+    // while the menu is being destroyed, when it may no longer be read as a QMenu.
+    const QObject* filtered_ = nullptr;
     QString path_;
     QDBusConnection bus_;
     bool exported_ = false;

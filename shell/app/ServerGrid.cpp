@@ -63,10 +63,10 @@ void TGridColumn::SetTitle(const QString& title) {
 // ---------------------------------------------------------------------------------------------
 
 TGridColumnFit::TGridColumnFit(QTableView& view, std::vector<TGridColumn*> columns)
-    : QObject(&view), view_(view), columns_(std::move(columns)) {
+    : QObject(&view), view_(view), viewport_(view.viewport()), columns_(std::move(columns)) {
     // The viewport narrows when the vertical bar appears and widens when it goes: fitting on
     // its resize, before the view lays out its bars, means the horizontal bar never comes.
-    view_.viewport()->installEventFilter(this);
+    viewport_->installEventFilter(this);
 }
 
 void TGridColumnFit::Fit() {
@@ -86,7 +86,7 @@ void TGridColumnFit::Fit() {
 }
 
 bool TGridColumnFit::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_.viewport() && event->type() == QEvent::Resize) {
+    if (watched == viewport_ && event->type() == QEvent::Resize) {
         Fit();
     }
     return QObject::eventFilter(watched, event);

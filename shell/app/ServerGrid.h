@@ -124,6 +124,9 @@ protected:
 
 private:
     QTableView& view_;
+    // Kept from the start: the filter also sees the viewport's events while the view is being
+    // destroyed, when no member of the view may be called any more.
+    QObject* viewport_;
     std::vector<TGridColumn*> columns_;
 };
 
