@@ -24,7 +24,8 @@ TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(42, 24, 145, 65);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->setPixmap(RenderPicture(QString::fromLatin1(PictureHeaderLogo), QSize(143, 60)));
+    Image1->installEventFilter(this);
+    RenderLogo();
 
     Label1 = AddLabel("Label1", "Quorvane " QRV_VERSION, QRect(12, 112, 192, 22));
     QFont productFont(QStringLiteral("Concielian Condensed"));
@@ -55,7 +56,15 @@ TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
 
 TFormAbout::~TFormAbout() = default;
 
+void TFormAbout::RenderLogo() {
+    Image1->setPixmap(RenderPictureAt(QString::fromLatin1(PictureHeaderLogo), QSize(143, 60),
+                                      Image1->devicePixelRatioF()));
+}
+
 bool TFormAbout::eventFilter(QObject* watched, QEvent* event) {
+    // Drawn again at the ratio of a screen the dialog moves to.
+    if (watched == Image1 && event->type() == QEvent::ScreenChangeInternal)
+        RenderLogo();
     if (watched == Label2 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton &&

@@ -26,6 +26,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void RenderLogo(); // at the device pixel ratio of the dialog's screen
 };
 
 } // namespace qrv::gui

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QtMath>
 
 namespace qrv::gui {
 
@@ -30,8 +31,13 @@ QString ModePicturePath(int index) {
 }
 
 QPixmap RenderPicture(const QString& path, QSize size, const QColor& background) {
-    if (path.isEmpty() || size.isEmpty())
+    return RenderPictureAt(path, size, 1.0, background);
+}
+
+QPixmap RenderPictureAt(const QString& path, QSize size, qreal ratio, const QColor& background) {
+    if (path.isEmpty() || size.isEmpty() || !(ratio > 0))
         return {};
+    size = QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio));
     QSvgRenderer renderer(path);
     if (!renderer.isValid())
         return {};
@@ -41,7 +47,9 @@ QPixmap RenderPicture(const QString& path, QSize size, const QColor& background)
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter, QRectF(0, 0, size.width(), size.height()));
     painter.end();
-    return QPixmap::fromImage(image);
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
 }
 
 QIcon AppIcon() {

@@ -32,6 +32,12 @@ QString ModePicturePath(int index);
 // given). A null pixmap when the picture cannot be loaded.
 QPixmap RenderPicture(const QString& path, QSize size, const QColor& background = Qt::transparent);
 
+// The same for a screen with `ratio` device pixels per logical pixel: `size` is logical, the
+// pixmap holds size x ratio device pixels and carries the ratio, so it is drawn sharp rather
+// than enlarged. A ratio of 1 gives exactly RenderPicture's pixels.
+QPixmap RenderPictureAt(const QString& path, QSize size, qreal ratio,
+                        const QColor& background = Qt::transparent);
+
 // The application icon at 16, 22, 24, 32, 48 and 64 pixels.
 QIcon AppIcon();
 

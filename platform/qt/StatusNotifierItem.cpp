@@ -82,8 +82,9 @@ TSniPixmaps Pixmaps(const QIcon& icon) {
         return out;
     }
     for (const int size : {16, 22, 24, 32, 48, 64}) {
+        // Ratio 1: the host asks for device pixels, whatever the program's own scale.
         const QImage image =
-            icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+            icon.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
         if (image.isNull()) {
             continue;
         }

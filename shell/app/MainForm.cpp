@@ -79,13 +79,35 @@ private:
     bool old_;
 };
 
+// Pictures follow their screen's device pixel ratio: each is drawn from its SVG at the ratio of
+// the screen it is on, and again when the window moves to a screen with another ratio.
+bool IsScreenChange(const QEvent* event) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    if (event->type() == QEvent::DevicePixelRatioChange)
+        return true;
+#endif
+    return event->type() == QEvent::ScreenChangeInternal;
+}
+
 // A header picture. The window is disabled while a dialog is open, but the runs go on behind
 // it: the picture keeps its colours instead of the toolkit's greyed copy.
 class TPictureLabel : public QLabel {
 public:
     using QLabel::QLabel;
 
+    void SetPicture(const QString& path, QSize size) {
+        path_ = path;
+        size_ = size;
+        Render();
+    }
+
 protected:
+    bool event(QEvent* event) override {
+        if (IsScreenChange(event))
+            Render();
+        return QLabel::event(event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         const QPixmap picture = pixmap();
         if (!picture.isNull()) {
@@ -94,18 +116,49 @@ protected:
                                     picture);
         }
     }
+
+private:
+    void Render() {
+        if (!path_.isEmpty())
+            setPixmap(RenderPictureAt(path_, size_, devicePixelRatioF()));
+    }
+
+    QString path_;
+    QSize size_;
 };
 
-// The same picture for the enabled and the disabled button (see TPictureLabel).
-QIcon SameWhenDisabled(const QPixmap& picture) {
-    QIcon icon(picture);
-    icon.addPixmap(picture, QIcon::Disabled);
-    return icon;
-}
+// The warning button's glyph, the same for the enabled and the disabled button (see
+// TPictureLabel).
+class TPictureButton : public QToolButton {
+public:
+    TPictureButton(const QString& path, QSize size, QWidget* parent)
+        : QToolButton(parent), path_(path) {
+        setIconSize(size);
+        Render();
+    }
+
+protected:
+    bool event(QEvent* event) override {
+        if (IsScreenChange(event))
+            Render();
+        return QToolButton::event(event);
+    }
+
+private:
+    void Render() {
+        const QPixmap picture = RenderPictureAt(path_, iconSize(), devicePixelRatioF());
+        QIcon icon(picture);
+        icon.addPixmap(picture, QIcon::Disabled);
+        setIcon(icon);
+    }
+
+    QString path_;
+};
 
 QIcon TrayImage(int index) {
     QIcon icon;
-    for (int size : {16, 22, 24, 32}) {
+    // Up to 64 pixels: a tray on a scaled desktop asks for twice its logical size.
+    for (int size : {16, 22, 24, 32, 48, 64}) {
         icon.addPixmap(RenderPicture(TrayPicturePath(index), QSize(size, size)));
     }
     return icon;
@@ -399,22 +452,21 @@ void TMainForm::CreateComponents() {
     white.setColor(QPalette::Window, Qt::white);
     panelHeader->setPalette(white);
 
-    imageHeader = new TPictureLabel(panelHeader);
+    auto* logo = new TPictureLabel(panelHeader);
+    imageHeader = logo;
     imageHeader->setObjectName(QStringLiteral("imageHeader"));
     imageHeader->setGeometry(0, 0, 143, 60);
-    imageHeader->setPixmap(RenderPicture(QString::fromUtf8(PictureHeaderLogo), QSize(143, 60)));
+    logo->SetPicture(QString::fromUtf8(PictureHeaderLogo), QSize(143, 60));
 
     imageMode = new TPictureLabel(panelHeader);
     imageMode->setObjectName(QStringLiteral("imageMode"));
     imageMode->setGeometry(170, 10, 256, 40);
 
-    buttonWarning = new QToolButton(panelHeader);
+    buttonWarning =
+        new TPictureButton(QString::fromUtf8(PictureWarning), QSize(40, 40), panelHeader);
     buttonWarning->setObjectName(QStringLiteral("buttonWarning"));
     buttonWarning->setGeometry(440, 10, 44, 44);
     buttonWarning->setAutoRaise(true);
-    buttonWarning->setIcon(
-        SameWhenDisabled(RenderPicture(QString::fromUtf8(PictureWarning), QSize(40, 40))));
-    buttonWarning->setIconSize(QSize(40, 40));
     buttonWarning->setVisible(false);
     connect(buttonWarning, &QToolButton::clicked, this,
             [this] { Guarded([this] { buttonWarningClick(); }); });
@@ -422,10 +474,6 @@ void TMainForm::CreateComponents() {
     imageSemafor = new TPictureLabel(panelHeader);
     imageSemafor->setObjectName(QStringLiteral("imageSemafor"));
     imageSemafor->setGeometry(504, 0, 60, 60);
-    for (int i = 0; i < SemaforPictureCount && i < 3; ++i) {
-        semaforPictures_[static_cast<std::size_t>(i)] =
-            RenderPicture(SemaforPicturePath(i), QSize(60, 60));
-    }
 
     gridLink = new QTableView(client);
     gridLink->setObjectName(QStringLiteral("gridLink"));
@@ -554,12 +602,7 @@ void TMainForm::CreateFieldObjects() {
             gridLink->findChild<TGridColumn*>(QString::fromUtf8(name), Qt::FindDirectChildrenOnly));
     }
     gridModel_ = new TServerTableModel(setServer, fields, columns, gridLink);
-    std::array<QPixmap, 5> statusPictures;
-    for (int i = 0; i < StatusPictureCount && i < 5; ++i) {
-        statusPictures[static_cast<std::size_t>(i)] =
-            RenderPicture(StatusPicturePath(i), QSize(16, 16), Qt::white);
-    }
-    gridDelegate_ = new TServerGridDelegate(*gridModel_, statusPictures, gridLink);
+    gridDelegate_ = new TServerGridDelegate(*gridModel_, gridLink);
     gridLink->setModel(gridModel_);
     gridLink->setItemDelegate(gridDelegate_);
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -650,7 +693,7 @@ void TMainForm::ArmCheckTimer() {
 }
 
 void TMainForm::ShowModePicture() {
-    imageMode->setPixmap(RenderPicture(ModePicturePath(0), QSize(256, 40)));
+    static_cast<TPictureLabel*>(imageMode)->SetPicture(ModePicturePath(0), QSize(256, 40));
     imageMode->repaint();
 }
 
@@ -1169,11 +1212,11 @@ std::string TMainForm::StatusText() const {
 }
 
 void TMainForm::SetSemaforImage(int index) {
-    if (index < 0 || index >= static_cast<int>(semaforPictures_.size())) {
+    if (index < 0 || index >= SemaforPictureCount) {
         return;
     }
     semaforImage_ = index;
-    imageSemafor->setPixmap(semaforPictures_[static_cast<std::size_t>(index)]);
+    static_cast<TPictureLabel*>(imageSemafor)->SetPicture(SemaforPicturePath(index), QSize(60, 60));
     imageSemafor->repaint();
 }
 

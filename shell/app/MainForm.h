@@ -246,7 +246,6 @@ private:
     TServerTableModel* gridModel_ = nullptr;
     TServerGridDelegate* gridDelegate_ = nullptr;
     QLabel* statusLabel_ = nullptr;
-    std::array<QPixmap, 3> semaforPictures_;
     int semaforImage_ = -1;
 
     TformSettings* formSettings_ = nullptr;

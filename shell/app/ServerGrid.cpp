@@ -1,5 +1,7 @@
 #include "shell/app/ServerGrid.h"
 
+#include "resources/Pictures.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
@@ -205,9 +207,22 @@ void TServerTableModel::ListChanged() {
 
 // ---------------------------------------------------------------------------------------------
 
-TServerGridDelegate::TServerGridDelegate(const TServerTableModel& model,
-                                         std::array<QPixmap, 5> statusPictures, QObject* parent)
-    : QStyledItemDelegate(parent), model_(model), statusPictures_(std::move(statusPictures)) {}
+TServerGridDelegate::TServerGridDelegate(const TServerTableModel& model, QObject* parent)
+    : QStyledItemDelegate(parent), model_(model) {}
+
+QPixmap TServerGridDelegate::StatusPicture(int index, qreal ratio, const QColor& background) const {
+    if (index < 0 || index >= static_cast<int>(statusPictures_.size()))
+        return {};
+    if (ratio != picturesRatio_ || background != picturesBackground_) {
+        for (int i = 0; i < static_cast<int>(statusPictures_.size()); ++i) {
+            statusPictures_[static_cast<std::size_t>(i)] =
+                RenderPictureAt(StatusPicturePath(i), QSize(16, 16), ratio, background);
+        }
+        picturesRatio_ = ratio;
+        picturesBackground_ = background;
+    }
+    return statusPictures_[static_cast<std::size_t>(index)];
+}
 
 void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const {
@@ -249,7 +264,8 @@ void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
             const QRect square(option.rect.topLeft(), QSize(16, 16));
             // The list's white background fills the transparent parts of the picture.
             painter->fillRect(square, Qt::white);
-            painter->drawPixmap(square, statusPictures_[static_cast<std::size_t>(*picture)]);
+            painter->drawPixmap(
+                square, StatusPicture(*picture, painter->device()->devicePixelRatioF(), Qt::white));
         }
     }
     painter->restore();

@@ -166,17 +166,22 @@ private:
 // the selected one included; the name column in the menu colour; the status icon in column 0.
 class TServerGridDelegate : public QStyledItemDelegate {
 public:
-    TServerGridDelegate(const TServerTableModel& model, std::array<QPixmap, 5> statusPictures,
-                        QObject* parent);
+    TServerGridDelegate(const TServerTableModel& model, QObject* parent);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
     static QColor InactiveColor() { return QColor(128, 128, 128); }
 
+    // The status picture at `index` over `background`, at the device's pixel ratio.
+    QPixmap StatusPicture(int index, qreal ratio, const QColor& background) const;
+
 private:
     const TServerTableModel& model_;
-    std::array<QPixmap, 5> statusPictures_;
+    // Made again only when the ratio or the background changes.
+    mutable std::array<QPixmap, 5> statusPictures_;
+    mutable qreal picturesRatio_ = 0;
+    mutable QColor picturesBackground_;
 };
 
 } // namespace qrv::gui
