@@ -164,10 +164,12 @@ TEST_F(SessionEndTest, ALogOutUnderAnX11SessionManagerLeavesTheListSavedAndStatu
                           << "echo $? > '" << status.string() << "'\n";
     fs::permissions(script, fs::perms::owner_all);
     std::ofstream(home / ".xsmstartup") << script.string() << "\n";
-    TProcess xsm({"xsm"},
-                 {"HOME=" + home.string(), "DISPLAY=" + display.Name, "PATH=/usr/bin:/bin",
-                  "XDG_RUNTIME_DIR=" + runtime.string()},
-                 (App().Dir() / "xsm.txt").string());
+    std::vector<std::string> xsmEnv = {"HOME=" + home.string(), "DISPLAY=" + display.Name,
+                                       "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + runtime.string()};
+    // The sanitizer builds' options reach the program through xsm, as the rest of its session.
+    const std::vector<std::string> sanitizer = SanitizerOptions();
+    xsmEnv.insert(xsmEnv.end(), sanitizer.begin(), sanitizer.end());
+    TProcess xsm({"xsm"}, xsmEnv, (App().Dir() / "xsm.txt").string());
     ASSERT_NE(WaitForWindowOn(display.Name, 30000), 0u) << ReadFile(App().Dir() / "output.txt");
     fs::remove(App().ListFile()); // only the program's save at its end can bring it back
 
