@@ -15,10 +15,11 @@ namespace qrv::gui {
 TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
     setObjectName(QStringLiteral("FormAbout"));
     setWindowTitle(QStringLiteral("About"));
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    // The palette's base colour as ground (white on a light desktop, dark on a dark one), also
+    // under the button, whose frame is drawn over the window colour.
+    ApplyGround();
     setAutoFillBackground(true);
+    installEventFilter(this);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -31,17 +32,13 @@ TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
     QFont productFont(QStringLiteral("Concielian Condensed"));
     productFont.setPixelSize(20);
     Label1->setFont(productFont);
-    QPalette black = Label1->palette();
-    black.setColor(QPalette::WindowText, Qt::black);
-    Label1->setPalette(black);
+    Label1->setForegroundRole(QPalette::Text); // black on a light ground
 
     Label2 = AddLabel("Label2", "Ostrelle", QRect(55, 152, 115, 13));
     QFont linkFont = font();
     linkFont.setUnderline(true);
     Label2->setFont(linkFont);
-    QPalette link = Label2->palette();
-    link.setColor(QPalette::WindowText, link.color(QPalette::Link));
-    Label2->setPalette(link);
+    Label2->setForegroundRole(QPalette::Link);
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->installEventFilter(this);
 
@@ -57,13 +54,24 @@ TFormAbout::TFormAbout(QWidget* parent) : TFixedDialog(parent, 219, 245) {
 TFormAbout::~TFormAbout() = default;
 
 void TFormAbout::RenderLogo() {
-    Image1->setPixmap(RenderPictureAt(QString::fromLatin1(PictureHeaderLogo), QSize(143, 60),
-                                      Image1->devicePixelRatioF()));
+    Image1->setPixmap(RenderPictureOn(QString::fromLatin1(PictureHeaderLogo), QSize(143, 60),
+                                      Image1->devicePixelRatioF(), palette()));
+}
+
+void TFormAbout::ApplyGround() {
+    QPalette ground = palette();
+    ground.setColor(QPalette::Window, ground.color(QPalette::Base));
+    setPalette(ground);
 }
 
 bool TFormAbout::eventFilter(QObject* watched, QEvent* event) {
-    // Drawn again at the ratio of a screen the dialog moves to.
-    if (watched == Image1 && event->type() == QEvent::ScreenChangeInternal)
+    // A new desktop palette changes the base colour; the ground follows it.
+    if (watched == this && event->type() == QEvent::PaletteChange &&
+        palette().color(QPalette::Window) != palette().color(QPalette::Base))
+        ApplyGround();
+    // Drawn again at the ratio of a screen the dialog moves to, and for a new palette.
+    if (watched == Image1 &&
+        (event->type() == QEvent::ScreenChangeInternal || event->type() == QEvent::PaletteChange))
         RenderLogo();
     if (watched == Label2 && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -28,7 +28,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void RenderLogo(); // at the device pixel ratio of the dialog's screen
+    void RenderLogo();  // at the device pixel ratio of the dialog's screen
+    void ApplyGround(); // the window colour is the palette's base colour
 };
 
 } // namespace qrv::gui

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -37,6 +38,15 @@ QPixmap RenderPicture(const QString& path, QSize size, const QColor& background 
 // than enlarged. A ratio of 1 gives exactly RenderPicture's pixels.
 QPixmap RenderPictureAt(const QString& path, QSize size, qreal ratio,
                         const QColor& background = Qt::transparent);
+
+// The same for a picture shown on the palette's base colour. The pictures are drawn for a light
+// ground; when the base is dark, their white ground becomes the base and their dark-blue ink the
+// palette's text colour, so they neither stand out as a white block nor vanish. On a light base
+// this is exactly RenderPictureAt.
+QPixmap RenderPictureOn(const QString& path, QSize size, qreal ratio, const QPalette& palette);
+
+// The contrast ratio of two opaque colours by their relative luminance, from 1 to 21.
+double ContrastRatio(const QColor& a, const QColor& b);
 
 // The application icon at 16, 22, 24, 32, 48 and 64 pixels.
 QIcon AppIcon();

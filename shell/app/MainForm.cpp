@@ -103,7 +103,7 @@ public:
 
 protected:
     bool event(QEvent* event) override {
-        if (IsScreenChange(event))
+        if (IsScreenChange(event) || event->type() == QEvent::PaletteChange)
             Render();
         return QLabel::event(event);
     }
@@ -120,11 +120,44 @@ protected:
 private:
     void Render() {
         if (!path_.isEmpty())
-            setPixmap(RenderPictureAt(path_, size_, devicePixelRatioF()));
+            setPixmap(RenderPictureOn(path_, size_, devicePixelRatioF(), palette()));
     }
 
     QString path_;
     QSize size_;
+};
+
+// A widget that takes no input while disabled but keeps its colours: its disabled colours are
+// the active ones, copied again when the palette changes (a new desktop theme), as the copies
+// would otherwise stay those of the old theme.
+void KeepColoursWhenDisabled(QWidget* widget, std::initializer_list<QPalette::ColorRole> roles) {
+    QPalette palette = widget->palette();
+    bool changed = false;
+    for (const QPalette::ColorRole role : roles) {
+        const QColor active = palette.color(QPalette::Active, role);
+        if (palette.color(QPalette::Disabled, role) != active) {
+            palette.setColor(QPalette::Disabled, role, active);
+            changed = true;
+        }
+    }
+    if (changed)
+        widget->setPalette(palette);
+}
+
+constexpr std::initializer_list<QPalette::ColorRole> kGridRoles = {
+    QPalette::Base,   QPalette::Text,       QPalette::Highlight, QPalette::HighlightedText,
+    QPalette::Window, QPalette::WindowText, QPalette::Button,    QPalette::ButtonText};
+
+// The header band in the palette's base colour: white on a light desktop, dark on a dark one.
+// Always the active colour, as the header keeps its colours while a dialog disables the window.
+class THeaderBand : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), palette().color(QPalette::Active, QPalette::Base));
+    }
 };
 
 // The warning button's glyph, the same for the enabled and the disabled button (see
@@ -444,13 +477,9 @@ void TMainForm::CreateComponents() {
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    panelHeader = new QWidget(client);
+    panelHeader = new THeaderBand(client);
     panelHeader->setObjectName(QStringLiteral("panelHeader"));
     panelHeader->setGeometry(0, 0, kClientWidth, 60);
-    panelHeader->setAutoFillBackground(true);
-    QPalette white = panelHeader->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    panelHeader->setPalette(white);
 
     auto* logo = new TPictureLabel(panelHeader);
     imageHeader = logo;
@@ -492,13 +521,7 @@ void TMainForm::CreateComponents() {
     gridLink->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     gridLink->installEventFilter(this);
     // A disabled grid (during a run) takes no input but keeps its colours.
-    QPalette gridPalette = gridLink->palette();
-    for (QPalette::ColorRole role :
-         {QPalette::Base, QPalette::Text, QPalette::Highlight, QPalette::HighlightedText,
-          QPalette::Window, QPalette::WindowText, QPalette::Button, QPalette::ButtonText}) {
-        gridPalette.setColor(QPalette::Disabled, role, gridPalette.color(QPalette::Active, role));
-    }
-    gridLink->setPalette(gridPalette);
+    KeepColoursWhenDisabled(gridLink, kGridRoles);
 
     auto* columnIcon = new TGridColumn(QString(), QString(), 16, gridLink);
     columnIcon->setObjectName(QStringLiteral("columnStatus"));
@@ -520,10 +543,8 @@ void TMainForm::CreateComponents() {
     statusLabel_->setObjectName(QStringLiteral("StatusBarText"));
     StatusBar->addWidget(statusLabel_, 1);
     // Its text stays as readable as the header's pictures while a dialog disables the window.
-    QPalette statusPalette = StatusBar->palette();
-    statusPalette.setColor(QPalette::Disabled, QPalette::WindowText,
-                           statusPalette.color(QPalette::Active, QPalette::WindowText));
-    StatusBar->setPalette(statusPalette);
+    KeepColoursWhenDisabled(StatusBar, {QPalette::WindowText});
+    StatusBar->installEventFilter(this);
     StatusBar->raise();
 
     timerCheck = new QTimer(this);
@@ -1166,6 +1187,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         watched != gridLink && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->isWindow()) {
         SyncShowHide();
+    }
+    if (event->type() == QEvent::PaletteChange) {
+        if (watched == gridLink)
+            KeepColoursWhenDisabled(gridLink, kGridRoles);
+        else if (watched == StatusBar)
+            KeepColoursWhenDisabled(StatusBar, {QPalette::WindowText});
     }
     if (watched == gridLink && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);

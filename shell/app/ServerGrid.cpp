@@ -207,6 +207,22 @@ void TServerTableModel::ListChanged() {
 
 // ---------------------------------------------------------------------------------------------
 
+QColor TServerGridDelegate::InactiveColor(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    const QColor text = palette.color(QPalette::Text);
+    const auto mix = [&](int percent) {
+        const auto channel = [percent](int from, int to) {
+            return (from * (100 - percent) + to * percent + 50) / 100;
+        };
+        return QColor(channel(base.red(), text.red()), channel(base.green(), text.green()),
+                      channel(base.blue(), text.blue()));
+    };
+    QColor grey = mix(50);
+    for (int percent = 45; percent >= 0 && ContrastRatio(grey, text) < 4.5; percent -= 5)
+        grey = mix(percent);
+    return grey;
+}
+
 TServerGridDelegate::TServerGridDelegate(const TServerTableModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
@@ -240,7 +256,7 @@ void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         background = palette.color(QPalette::Highlight);
     }
     if (!model_.RowActive(row)) {
-        background = InactiveColor();
+        background = InactiveColor(palette);
     }
     const QColor foreground = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
 
@@ -262,10 +278,12 @@ void TServerGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         const std::optional<int> picture = StatusPictureIndex(model_.RowStatus(row));
         if (picture) {
             const QRect square(option.rect.topLeft(), QSize(16, 16));
-            // The list's white background fills the transparent parts of the picture.
-            painter->fillRect(square, Qt::white);
+            // The list's ground (white on a light palette) fills the transparent parts of the
+            // picture.
+            const QColor ground = palette.color(QPalette::Base);
+            painter->fillRect(square, ground);
             painter->drawPixmap(
-                square, StatusPicture(*picture, painter->device()->devicePixelRatioF(), Qt::white));
+                square, StatusPicture(*picture, painter->device()->devicePixelRatioF(), ground));
         }
     }
     painter->restore();

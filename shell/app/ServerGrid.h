@@ -171,7 +171,9 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
-    static QColor InactiveColor() { return QColor(128, 128, 128); }
+    // The ground of an inactive row: halfway between the palette's base and text colours (RGB
+    // 128 grey with black on white), moved towards the base until the text reads at 4.5:1.
+    static QColor InactiveColor(const QPalette& palette);
 
     // The status picture at `index` over `background`, at the device's pixel ratio.
     QPixmap StatusPicture(int index, qreal ratio, const QColor& background) const;

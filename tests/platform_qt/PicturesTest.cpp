@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QImageReader>
+#include <QPalette>
 
 #include <string>
 
@@ -79,6 +80,26 @@ TEST(Pictures, BackgroundIndicesAndIconSizes) {
         EXPECT_TRUE(outside.isEmpty());
     for (int size : {16, 48})
         EXPECT_EQ(AppIcon().pixmap(QSize(size, size)).size(), QSize(size, size));
+}
+
+TEST(Pictures, OnAPalettesGround) {
+    const QString logo = QString::fromLatin1(PictureHeaderLogo);
+    // A light ground draws the picture as designed, pixel for pixel.
+    QPalette light;
+    light.setColor(QPalette::Base, Qt::white);
+    EXPECT_EQ(RenderPictureOn(logo, {143, 60}, 1, light).toImage(),
+              RenderPicture(logo, {143, 60}).toImage());
+    // A dark one takes its ground and its ink from the palette.
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(0x23, 0x23, 0x23));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    const QImage image = RenderPictureOn(logo, {143, 60}, 2, dark).toImage();
+    EXPECT_EQ(image.size(), QSize(286, 120));
+    EXPECT_EQ(image.pixelColor(4, 4), QColor(0x23, 0x23, 0x23));
+
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(128, 128, 128), Qt::black), 5.32, 0.01);
+    EXPECT_NEAR(ContrastRatio(Qt::red, Qt::red), 1.0, 1e-9);
 }
 
 } // namespace
