@@ -78,16 +78,7 @@ constexpr int kAskMs = 1000;
 
 TSniPixmaps Pixmaps(const QIcon& icon) {
     TSniPixmaps out;
-    if (icon.isNull()) {
-        return out;
-    }
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
-        // Ratio 1: the host asks for device pixels, whatever the program's own scale.
-        const QImage image =
-            icon.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
-        if (image.isNull()) {
-            continue;
-        }
+    for (const QImage& image : StatusNotifierImages(icon)) {
         TSniPixmap pixmap{image.width(), image.height(), {}};
         pixmap.Bytes.resize(static_cast<qsizetype>(image.width()) * image.height() * 4);
         char* at = pixmap.Bytes.data();
@@ -104,6 +95,22 @@ TSniPixmaps Pixmaps(const QIcon& icon) {
 }
 
 } // namespace
+
+QList<QImage> StatusNotifierImages(const QIcon& icon) {
+    QList<QImage> images;
+    if (icon.isNull()) {
+        return images;
+    }
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        // Ratio 1: the host asks for device pixels, whatever the program's own scale.
+        const QImage image =
+            icon.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+        if (!image.isNull()) {
+            images.append(image);
+        }
+    }
+    return images;
+}
 
 // The org.kde.StatusNotifierItem interface of the item.
 class TStatusNotifierAdaptor : public QDBusAbstractAdaptor {

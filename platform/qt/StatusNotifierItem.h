@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPoint>
@@ -21,6 +22,10 @@ class TDBusMenu;
 //
 // The item follows the host: it registers whenever a status-notifier watcher is (or comes) on
 // the bus and a host is behind it, and reports each change through HostChanged.
+// The icon's pictures as the item sends them: 16 to 64 device pixels square, whatever the
+// program's own scale (a host asks for device pixels).
+QList<QImage> StatusNotifierImages(const QIcon& icon);
+
 class TStatusNotifierItem : public QObject {
     Q_OBJECT
 public:

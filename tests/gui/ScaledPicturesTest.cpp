@@ -5,6 +5,7 @@
 #include "GuiTestSupport.h"
 
 #include "dialogs/About.h"
+#include "platform/qt/StatusNotifierItem.h"
 #include "resources/Pictures.h"
 
 #include <QApplication>
@@ -68,6 +69,20 @@ TEST_F(ScaledPicturesTest, EveryPictureHasTheScreensPixels) {
         }
     }
     EXPECT_EQ(differing, 0);
+}
+
+// A status-notifier host asks for device pixels: the item sends each size once, as it is,
+// whatever the program's own scale.
+TEST(ScaledTrayPictures, TheItemSendsDevicePixels) {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        icon.addPixmap(gui::RenderPicture(gui::TrayPicturePath(0), QSize(size, size)));
+    QList<int> widths;
+    for (const QImage& image : platform::StatusNotifierImages(icon)) {
+        EXPECT_EQ(image.width(), image.height());
+        widths.append(image.width());
+    }
+    EXPECT_EQ(widths, QList<int>({16, 22, 24, 32, 48, 64}));
 }
 
 } // namespace
