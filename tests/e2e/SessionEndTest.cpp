@@ -236,12 +236,16 @@ TEST_F(SessionEndTest, AListThatCannotBeSavedAtQuitIsCopiedAndTheCopyNamed) {
     fs::remove_all(states);
 
     const fs::path output = dir.parent_path() / (dir.filename().string() + ".txt");
-    TProcess running(user.As({program.string()}),
-                     {"HOME=" + user.Home.string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
-                      "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + user.Runtime.string(),
-                      "XDG_CONFIG_DIRS=" + (dir / "config").string(),
-                      "XDG_CONFIG_HOME=" + (dir / "home-config").string()},
-                     output.string());
+    std::vector<std::string> env = {"HOME=" + user.Home.string(),
+                                    "PATH=/usr/bin:/bin",
+                                    "LANG=C.UTF-8",
+                                    "QT_QPA_PLATFORM=offscreen",
+                                    "XDG_RUNTIME_DIR=" + user.Runtime.string(),
+                                    "XDG_CONFIG_DIRS=" + (dir / "config").string(),
+                                    "XDG_CONFIG_HOME=" + (dir / "home-config").string()};
+    const std::vector<std::string> sanitizer = SanitizerOptions();
+    env.insert(env.end(), sanitizer.begin(), sanitizer.end());
+    TProcess running(user.As({program.string()}), env, output.string());
     ASSERT_TRUE(
         WaitUntil([&] { return fs::exists(user.Runtime / "Ostrelle.Quorvane.0.9.sock"); }, 30000))
         << ReadFile(output);

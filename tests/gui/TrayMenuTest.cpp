@@ -4,6 +4,7 @@
 #include "platform/qt/DBusMenu.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -88,7 +89,16 @@ protected:
         host_.connect(server_.baseService(), kPath, kInterface,
                       QStringLiteral("ItemsPropertiesUpdated"), &ears_,
                       SLOT(ItemsPropertiesUpdated(QDBusMessage)));
-        QTest::qWait(50); // the match rules reach the bus
+        // Whatever the menu told hosts before these ears listened may still be on its way: a
+        // round trip to the menu's connection comes back after every message it sent before,
+        // and then the ears start empty.
+        const QDBusMessage ping = host_.call(QDBusMessage::createMethodCall(
+            server_.baseService(), kPath, QStringLiteral("org.freedesktop.DBus.Peer"),
+            QStringLiteral("Ping")));
+        ASSERT_EQ(ping.type(), QDBusMessage::ReplyMessage) << ping.errorMessage().toStdString();
+        QCoreApplication::processEvents();
+        ears_.Layouts.clear();
+        ears_.Items.clear();
     }
     void TearDown() override {
         exported_.reset();
