@@ -219,7 +219,7 @@ protected:
     std::unique_ptr<TInstall> install_;
 };
 
-TEST_F(XfcePanelTest, ARightClickShowsTheProgramsCommandsAndHideAndShowWork) {
+TEST_F(XfcePanelTest, ARightClickShowsTheProgramsCommandsAndAClickRestoresAMinimisedWindow) {
     install_->WriteConfig({});
     WriteServerList(install_->ListFile(), {{"a", "http://127.0.0.1:1/", false}});
     TProcess program = install_->Start({desktop_->BusEnvironment()});
@@ -247,6 +247,21 @@ TEST_F(XfcePanelTest, ARightClickShowsTheProgramsCommandsAndHideAndShowWork) {
     ASSERT_TRUE(menu.has_value()) << "no menu on the second right click";
     ClickAt(menu->X + menu->Width / 2, menu->Y + menu->Height / 8, "1");
     EXPECT_TRUE(WaitUntil([&] { return install_->MainWindowVisible(); }, 10000));
+
+    // A left click is the item's activation: a window the panel's window manager minimised
+    // comes back, instead of being hidden.
+    const unsigned long window = install_->WaitForMainWindow();
+    const auto minimised = [&] {
+        return RunCommand({"xprop", "-id", std::to_string(window), "_NET_WM_STATE"},
+                          x_->Environment())
+                   .Output.find("_NET_WM_STATE_HIDDEN") != std::string::npos;
+    };
+    ASSERT_EQ(x_->Xdotool({"windowminimize", "--sync", std::to_string(window)}).Status, 0);
+    ASSERT_TRUE(WaitUntil(minimised, 5000));
+    const std::optional<TBox> icon = TrayPart(false);
+    ASSERT_TRUE(icon.has_value());
+    ClickAt(icon->X + icon->Width / 2, icon->Y + icon->Height / 2, "1");
+    EXPECT_TRUE(WaitUntil([&] { return !minimised() && install_->MainWindowVisible(); }, 10000));
     EXPECT_TRUE(program.Running());
     EXPECT_EQ(E2eTest::Terminate(program), 0);
 }
