@@ -64,10 +64,12 @@ void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
     }
 }
 
-// Runs when the process ends through exit() while the event loop still runs: the toolkit's.
+// Runs when the process ends through exit() while the event loop still runs. Only the toolkit's
+// exit after a lost display, once the list is saved, becomes an orderly end; any other exit keeps
+// its status, so that no failure reads as success.
 void EndAfterToolkitExit() {
-    if (g_endForm == nullptr) {
-        return; // main was left: the normal end
+    if (g_endForm == nullptr || !g_endSaved) {
+        return; // main was left (the normal end), or an exit we did not prepare for
     }
     std::fflush(nullptr);
     std::_Exit(0);
