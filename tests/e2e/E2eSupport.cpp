@@ -269,6 +269,32 @@ std::string ReadFile(const fs::path& path) {
     return all.str();
 }
 
+std::string StartXvfb(TProcess& server, const std::vector<std::string>& extra) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return {};
+    }
+    // Xvfb picks a free display number and writes it to the descriptor we name.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        env.emplace_back(*e);
+    }
+    std::vector<std::string> argv = {"Xvfb",      "-displayfd", std::to_string(fds[1]),
+                                     "-screen",   "0",          "1024x768x24",
+                                     "-nolisten", "tcp"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    server = TProcess(argv, env);
+    ::close(fds[1]);
+    std::string number;
+    char c = 0;
+    pollfd pfd{fds[0], POLLIN, 0};
+    while (::poll(&pfd, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    ::close(fds[0]);
+    return number.empty() ? std::string() : ":" + number;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TXSession::TXSession(bool trayHost) : trayHost_(trayHost) {
@@ -282,34 +308,14 @@ TXSession::TXSession(bool trayHost) : trayHost_(trayHost) {
 }
 
 void TXSession::Launch() {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        problem_ = "pipe failed";
-        return;
-    }
-    // Xvfb picks a free display number and writes it to the descriptor we name.
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        env.emplace_back(*e);
-    }
     // No key repeat: a busy machine can hold a key down between xdotool's press and release
     // for longer than the repeat delay, and the repeated presses would toggle the window again.
-    xvfb_ = TProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                      "-nolisten", "tcp", "-r"},
-                     env);
-    ::close(fds[1]);
-    std::string number;
-    char c = 0;
-    pollfd pfd{fds[0], POLLIN, 0};
-    while (::poll(&pfd, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
-        number += c;
-    }
-    ::close(fds[0]);
-    if (number.empty()) {
+    const std::string name = StartXvfb(xvfb_, {"-r"});
+    if (name.empty()) {
         problem_ = "Xvfb gave no display number";
         return;
     }
-    display_ = std::atoi(number.c_str());
+    display_ = std::atoi(name.c_str() + 1);
     if (!trayHost_) {
         trayReady_ = true;
         return;

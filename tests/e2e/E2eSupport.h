@@ -53,6 +53,10 @@ struct TRunResult {
 // starts: a sanitized build's program must run with the preset's options too.
 std::vector<std::string> SanitizerOptions();
 
+// Starts Xvfb (1024x768x24, no TCP, plus `extra` arguments) on a display number it picks itself
+// and returns ":N"; empty when it gave no number within 20 s.
+std::string StartXvfb(TProcess& server, const std::vector<std::string>& extra = {});
+
 // Runs a command to its end (at most `ms`), with its standard output captured.
 TRunResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       int ms = 10000);

@@ -10,12 +10,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <poll.h>
 #include <sstream>
 #include <unistd.h>
 #include <utility>
-
-extern char** environ;
 
 namespace qrv::e2e {
 namespace {
@@ -30,28 +27,7 @@ struct TOwnDisplay {
 
 TOwnDisplay StartDisplay() {
     TOwnDisplay display;
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return display;
-    }
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        env.emplace_back(*e);
-    }
-    display.Server = TProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                               "1024x768x24", "-nolisten", "tcp"},
-                              env);
-    ::close(fds[1]);
-    std::string number;
-    char c = 0;
-    pollfd pfd{fds[0], POLLIN, 0};
-    while (::poll(&pfd, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
-        number += c;
-    }
-    ::close(fds[0]);
-    if (!number.empty()) {
-        display.Name = ":" + number;
-    }
+    display.Name = StartXvfb(display.Server);
     return display;
 }
 
